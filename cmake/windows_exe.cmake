@@ -1,0 +1,24 @@
+# Kelvane.exe: Unicode GUI program, one self-contained file.
+enable_language(RC)
+
+# Small and self-contained: no runtime DLLs, no unused code, no symbols.
+set(KELVANE_SIZE_FLAGS -Os -ffunction-sections -fdata-sections)
+target_compile_options(kelvane_core PRIVATE ${KELVANE_SIZE_FLAGS})
+target_compile_definitions(kelvane_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                                              _WIN32_WINNT=0x0601)
+
+add_executable(Kelvane WIN32
+  app/main.cpp
+  app/frmKelvane.cpp
+  app/dpi.cpp
+  device/Module1.cpp
+  device/device_query.cpp
+  report/report_surface.cpp
+  resources/Kelvane.rc
+)
+target_compile_options(Kelvane PRIVATE ${KELVANE_SIZE_FLAGS})
+target_link_libraries(Kelvane PRIVATE kelvane_core)
+target_link_options(Kelvane PRIVATE -municode -static -s -Wl,--gc-sections)
+# windres: the scripts are UTF-8 and say so with #pragma code_page(65001).
+set_source_files_properties(resources/Kelvane.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_CURRENT_SOURCE_DIR}/resources/Kelvane.ico;${CMAKE_CURRENT_SOURCE_DIR}/resources/Kelvane.manifest")

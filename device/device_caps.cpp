@@ -1,0 +1,79 @@
+#include "device/device_caps.h"
+
+#include "report/decimal.h"
+
+namespace kelvane {
+namespace {
+
+template <typename T>
+T ReadLe(const ExchangeForm& form, std::size_t offset) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < sizeof(T); ++i) {
+        value |= std::uint32_t{form[offset + i]} << (8 * i);
+    }
+    return static_cast<T>(value);
+}
+
+template <typename T>
+void WriteLe(ExchangeForm& form, std::size_t offset, T value) {
+    const auto bits = static_cast<std::uint32_t>(value);
+    for (std::size_t i = 0; i < sizeof(T); ++i) {
+        form[offset + i] = static_cast<std::uint8_t>(bits >> (8 * i));
+    }
+}
+
+// A fixed-length text field: cut to its length, or filled with spaces.
+std::u16string FixedText(std::u16string text, std::size_t length) {
+    text.resize(length, u' ');
+    return text;
+}
+
+}  // namespace
+
+ExchangeForm PackExchange(const DeviceCaps& caps, const Utf16ToAnsi& toAnsi) {
+    ExchangeForm form{};
+    WriteLe(form, exchange::kMid, caps.wMid);
+    WriteLe(form, exchange::kPid, caps.wPid);
+    WriteLe(form, exchange::kDriverVersion, caps.vDriverVersion);
+    const std::string name = toAnsi(caps.szPname);
+    for (std::size_t i = 0; i < name.size() && i < exchange::kNameBytes; ++i) {
+        form[exchange::kName + i] = static_cast<std::uint8_t>(name[i]);
+    }
+    WriteLe(form, exchange::kFormats, caps.dwFormats);
+    WriteLe(form, exchange::kChannels, caps.wChannels);
+    WriteLe(form, exchange::kSupport, caps.dwSupport);
+    return form;
+}
+
+DeviceCaps UnpackExchange(const ExchangeForm& form, const AnsiToUtf16& toUtf16) {
+    DeviceCaps caps;
+    caps.wMid = ReadLe<std::int16_t>(form, exchange::kMid);
+    caps.wPid = ReadLe<std::int16_t>(form, exchange::kPid);
+    caps.vDriverVersion = ReadLe<std::int32_t>(form, exchange::kDriverVersion);
+    const auto* name = reinterpret_cast<const char*>(form.data() + exchange::kName);
+    caps.szPname = FixedText(toUtf16(name, exchange::kNameBytes), kNameChars);
+    caps.dwFormats = ReadLe<std::int32_t>(form, exchange::kFormats);
+    caps.wChannels = ReadLe<std::int16_t>(form, exchange::kChannels);
+    caps.dwSupport = ReadLe<std::int32_t>(form, exchange::kSupport);
+    return caps;
+}
+
+QueryResult QueryDevice0(const GetDevCaps& getDevCaps, const Utf16ToAnsi& toAnsi,
+                         const AnsiToUtf16& toUtf16) {
+    ExchangeForm form = PackExchange(DeviceCaps{}, toAnsi);
+    const std::uint32_t rc = getDevCaps(0, form.data(), exchange::kRequestedSize);
+    return {UnpackExchange(form, toUtf16), rc};
+}
+
+std::int32_t VersionMajor(const DeviceCaps& caps) { return caps.vDriverVersion / 256; }
+
+std::int32_t VersionMinor(const DeviceCaps& caps) { return caps.vDriverVersion % 256; }
+
+std::u16string ProductNameField(const DeviceCaps& caps) {
+    const std::size_t nul = caps.szPname.find(u'\0');
+    return FixedText(caps.szPname.substr(0, nul), kNameChars);
+}
+
+std::u16string ChannelText(const DeviceCaps& caps) { return SignedDecimal(caps.wChannels); }
+
+}  // namespace kelvane

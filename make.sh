@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Kelvane's two commands:
+#   ./make.sh run    build Kelvane.exe and start it (under Wine on Linux)
+#   ./make.sh test   build everything and run every test
+# Each installs what is missing first (Debian packages; as root or through sudo).
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(
+  cmake ninja-build g++ googletest libgtest-dev          # native core and unit tests
+  g++-mingw-w64-i686                                      # Kelvane.exe
+  wine wine32:i386 xvfb x11-utils imagemagick fonts-wqy-microhei   # running it
+  clang libclang-rt-14-dev                                 # fuzzing
+)
+
+as_root() {
+  if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_missing() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  echo "Installing: ${missing[*]}"
+  dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
+  as_root apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+}
+
+build() {
+  for preset in "$@"; do
+    [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+  done
+}
+
+case "${1:-}" in
+  run)
+    install_missing
+    build windows
+    exec tests/e2e/show.sh build/windows
+    ;;
+  test)
+    install_missing
+    build native windows
+    ctest --preset native
+    tests/e2e/run.sh build/windows
+    ;;
+  *)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac
