@@ -65,15 +65,21 @@ QueryResult QueryDevice0(const GetDevCaps& getDevCaps, const Utf16ToAnsi& toAnsi
     return {UnpackExchange(form, toUtf16), rc};
 }
 
-std::int32_t VersionMajor(const DeviceCaps& caps) { return caps.vDriverVersion / 256; }
+std::int32_t VersionMajor(const DeviceCaps& caps) {
+    return caps.vDriverVersion / 256;
+}
 
-std::int32_t VersionMinor(const DeviceCaps& caps) { return caps.vDriverVersion % 256; }
+std::int32_t VersionMinor(const DeviceCaps& caps) {
+    return caps.vDriverVersion % 256;
+}
 
 std::u16string ProductNameField(const DeviceCaps& caps) {
     const std::size_t nul = caps.szPname.find(u'\0');
     return FixedText(caps.szPname.substr(0, nul), kNameChars);
 }
 
-std::u16string ChannelText(const DeviceCaps& caps) { return SignedDecimal(caps.wChannels); }
+std::u16string ChannelText(const DeviceCaps& caps) {
+    return SignedDecimal(caps.wChannels);
+}
 
 }  // namespace kelvane

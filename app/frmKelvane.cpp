@@ -1,0 +1,208 @@
+#include "app/frmKelvane.h"
+
+#include "app/dpi.h"
+#include "app/presence.h"
+#include "app/report_content.h"
+#include "app/twips.h"
+#include "device/device_query.h"
+#include "resources/resource.h"
+
+namespace {
+
+using kelvane::TwipRect;
+
+constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+constexpr int kClientWidth = 4680, kClientHeight = 5775;
+constexpr TwipRect kCmdTestRect = {1440, 5280, 1335, 375};
+constexpr TwipRect kPicture1Rect = {240, 240, 4095, 4815};
+// The longest report: five details, two headings, twelve formats, five features.
+constexpr int kLongestReportLines = 24;
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows text is UTF-16");
+const wchar_t* Wide(const char16_t* text) {
+    return reinterpret_cast<const wchar_t*>(text);
+}
+
+int Px(int twips, UINT dpi) {
+    return kelvane::TwipsToPixels(twips, static_cast<int>(dpi));
+}
+
+void Place(HWND control, const TwipRect& rect, UINT dpi) {
+    SetWindowPos(control, nullptr, Px(rect.left, dpi), Px(rect.top, dpi), Px(rect.width, dpi),
+                 Px(rect.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int CellHeight(HFONT font) {
+    ScopedScreenDc screen;
+    ScopedSelect select(screen.dc(), font);
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(screen.dc(), &metrics);
+    return metrics.tmHeight;
+}
+
+// The system's message font at this DPI, made smaller only if the longest
+// report would not fit into the surface with it.
+ScopedFont CreateUiFont(UINT dpi, int maxCellHeight) {
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof(metrics);
+    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+    LOGFONTW logFont = metrics.lfMessageFont;
+    const int systemDpi = static_cast<int>(WindowDpi(nullptr));
+    logFont.lfHeight = MulDiv(logFont.lfHeight, static_cast<int>(dpi), systemDpi);
+    ScopedFont font(CreateFontIndirectW(&logFont));
+    if (font && CellHeight(font.get()) > maxCellHeight) {
+        logFont.lfHeight = maxCellHeight;  // positive: the whole cell, leading included
+        logFont.lfWidth = 0;
+        font.reset(CreateFontIndirectW(&logFont));
+    }
+    return font;
+}
+
+}  // namespace
+
+bool frmKelvane::Create(HINSTANCE instance) {
+    instance_ = instance;
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = WndProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    wc.lpszClassName = kClassName;
+    if (!RegisterClassExW(&wc) || !ReportSurface::Register(instance)) {
+        return false;
+    }
+    // The real size is set in OnCreate, once the window's DPI is known.
+    return CreateWindowExW(0, kClassName, L"Orvesk声卡测试 v1.0", kStyle, CW_USEDEFAULT,
+                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance,
+                           this) != nullptr;
+}
+
+void frmKelvane::Form_Load() {
+    Picture1.Clear();
+}
+
+void frmKelvane::Show(int showCommand) {
+    ShowWindow(hwnd_, showCommand);
+    UpdateWindow(hwnd_);
+    SetFocus(CmdTest);
+}
+
+bool frmKelvane::PreTranslateMessage(MSG& msg) {
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && msg.hwnd == CmdTest) {
+        SendMessageW(CmdTest, BM_CLICK, 0, 0);
+        return true;
+    }
+    return IsDialogMessageW(hwnd_, &msg) != FALSE;
+}
+
+LRESULT CALLBACK frmKelvane::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self =
+            static_cast<frmKelvane*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<frmKelvane*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    return self ? self->HandleMessage(message, wParam, lParam)
+                : DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+LRESULT frmKelvane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            return OnCreate() ? 0 : -1;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == kCmdTestId && HIWORD(wParam) == BN_CLICKED) {
+                CmdTest_Click();
+            }
+            return 0;
+        case WM_ACTIVATE:
+            OnActivate(wParam);
+            return 0;
+        case WM_SETFOCUS:
+            SetFocus(lastFocus_ ? lastFocus_ : CmdTest);
+            return 0;
+        case WM_DPICHANGED:
+            OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        case WM_NCDESTROY:
+            SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+            break;
+    }
+    return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+bool frmKelvane::OnCreate() {
+    CmdTest = CreateWindowExW(
+        0, L"BUTTON", L"测试声卡", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0,
+        hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCmdTestId)), instance_, nullptr);
+    if (!CmdTest || !Picture1.Create(hwnd_, kPicture1Id, instance_)) {
+        return false;
+    }
+    lastFocus_ = CmdTest;
+    const UINT dpi = WindowDpi(hwnd_);
+    const RECT frame =
+        WindowRectForClient(Px(kClientWidth, dpi), Px(kClientHeight, dpi), kStyle, 0, dpi);
+    SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ApplyDpi(dpi);
+    return true;
+}
+
+void frmKelvane::OnActivate(WPARAM wParam) {
+    // Give the focus back to the control that had it, so Space and Enter
+    // still reach the button after the message box closes.
+    if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(hwnd_, focus)) {
+            lastFocus_ = focus;
+        }
+    } else {
+        SetFocus(lastFocus_ ? lastFocus_ : CmdTest);
+    }
+}
+
+void frmKelvane::OnDpiChanged(UINT dpi, const RECT& suggested) {
+    SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    ApplyDpi(dpi);
+}
+
+void frmKelvane::ApplyDpi(UINT dpi) {
+    Place(CmdTest, kCmdTestRect, dpi);
+    Place(Picture1.hwnd(), kPicture1Rect, dpi);
+    RECT inside;
+    GetClientRect(Picture1.hwnd(), &inside);
+    font_ = CreateUiFont(dpi, (inside.bottom - inside.top) / kLongestReportLines);
+    SendMessageW(CmdTest, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
+    Picture1.SetFont(font_.get());
+    Picture1.SetIconSize(MulDiv(32, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI));
+    bigIcon_ = LoadAppIcon(instance_, IDI_KELVANE,
+                           MulDiv(32, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI));
+    smallIcon_ = LoadAppIcon(instance_, IDI_KELVANE,
+                             MulDiv(16, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI));
+    SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
+    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
+}
+
+void frmKelvane::CmdTest_Click() {
+    Picture1.Clear();
+    if (!TestCard()) {
+        ExitProcess(kExitNoDevice);
+    }
+    const kelvane::DeviceCaps caps = QueryDevice0(winmm_);
+    for (const kelvane::PrintStatement& statement : kelvane::ComposeReport(caps)) {
+        Picture1.Print(statement);
+    }
+}
+
+bool frmKelvane::TestCard() {
+    const auto count = static_cast<std::int32_t>(winmm_.waveOutGetNumDevs());
+    const kelvane::Presence presence = kelvane::DecidePresence(count);
+    MessageBoxW(hwnd_, Wide(presence.prompt), Wide(kelvane::kPresenceTitle), MB_OK);
+    return presence.found;
+}

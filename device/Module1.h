@@ -1,0 +1,29 @@
+// The two winmm.dll entries the program uses, bound from the system folder
+// only: a winmm.dll lying beside the exe (a Downloads folder, say) must never
+// run inside it.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+
+class Module1 {
+  public:
+    Module1();
+
+    // Zero when winmm.dll could not be loaded: no usable sound device then.
+    UINT waveOutGetNumDevs() const;
+    // MMSYSERR_NODRIVER when winmm.dll could not be loaded.
+    UINT waveOutGetDevCapsA(UINT uDeviceID, void* pwoc, UINT cbwoc) const;
+
+  private:
+    using NumDevsFn = UINT(WINAPI*)();
+    using DevCapsFn = UINT(WINAPI*)(UINT_PTR, void*, UINT);
+    struct FreeModule {
+        void operator()(HMODULE module) const { FreeLibrary(module); }
+    };
+
+    std::unique_ptr<std::remove_pointer_t<HMODULE>, FreeModule> winmm_;
+    NumDevsFn numDevs_ = nullptr;
+    DevCapsFn devCaps_ = nullptr;
+};

@@ -1,0 +1,128 @@
+#include "report/report_surface.h"
+
+#include "resources/resource.h"
+
+bool ReportSurface::Register(HINSTANCE instance) {
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = WndProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    wc.lpszClassName = kClassName;
+    return RegisterClassExW(&wc) != 0;
+}
+
+HWND ReportSurface::Create(HWND parent, int id, HINSTANCE instance) {
+    instance_ = instance;
+    return CreateWindowExW(WS_EX_CLIENTEDGE, kClassName, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0,
+                           0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                           instance, this);
+}
+
+void ReportSurface::SetFont(HFONT font) {
+    font_ = font;
+    lineHeight_ = MeasureLineHeight();
+    InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void ReportSurface::SetIconSize(int pixels) {
+    if (pixels != iconSize_) {
+        iconSize_ = pixels;
+        icon_ = LoadAppIcon(instance_, IDI_KELVANE, pixels);
+        InvalidateRect(hwnd_, nullptr, TRUE);
+    }
+}
+
+void ReportSurface::Clear() {
+    lines_.clear();
+    PublishText();
+    InvalidateRect(hwnd_, nullptr, TRUE);
+    // The old report must be gone from the screen before anything modal
+    // (the presence message box) takes over the message loop.
+    UpdateWindow(hwnd_);
+}
+
+void ReportSurface::Print(const kelvane::PrintStatement& statement) {
+    const std::u16string line = kelvane::RenderStatement(statement);
+    lines_.emplace_back(line.begin(), line.end());
+    PublishText();
+    const int height = lineHeight_;
+    const int top = static_cast<int>(lines_.size() - 1) * height;
+    RECT band;
+    GetClientRect(hwnd_, &band);
+    band.top = top;
+    band.bottom = top + height;
+    InvalidateRect(hwnd_, &band, TRUE);
+}
+
+void ReportSurface::PublishText() {
+    std::wstring text;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        text += (i == 0 ? L"" : L"\r\n") + lines_[i];
+    }
+    SetWindowTextW(hwnd_, text.c_str());
+}
+
+int ReportSurface::MeasureLineHeight() const {
+    ScopedScreenDc screen;
+    ScopedSelect select(screen.dc(), font_ ? font_ : GetStockObject(DEFAULT_GUI_FONT));
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(screen.dc(), &metrics);
+    return metrics.tmHeight;
+}
+
+void ReportSurface::PaintContent(HDC dc) const {
+    RECT client;
+    GetClientRect(hwnd_, &client);
+    FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+    if (icon_) {
+        DrawIconEx(dc, 0, 0, icon_.get(), iconSize_, iconSize_, 0, nullptr, DI_NORMAL);
+    }
+    ScopedSelect select(dc, font_ ? font_ : GetStockObject(DEFAULT_GUI_FONT));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+    const int height = lineHeight_;
+    int y = 0;
+    for (const std::wstring& line : lines_) {
+        TextOutW(dc, 0, y, line.c_str(), static_cast<int>(line.size()));
+        y += height;
+    }
+}
+
+LRESULT CALLBACK ReportSurface::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self =
+            static_cast<ReportSurface*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<ReportSurface*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    return self ? self->HandleMessage(message, wParam, lParam)
+                : DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+LRESULT ReportSurface::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_ERASEBKGND:
+            return 1;  // PaintContent fills the background itself, without flicker
+        case WM_PAINT: {
+            ScopedPaint paint(hwnd_);
+            PaintContent(paint.dc());
+            return 0;
+        }
+        case WM_PRINTCLIENT:
+            PaintContent(reinterpret_cast<HDC>(wParam));
+            return 0;
+        case WM_LBUTTONDOWN:
+            SetFocus(hwnd_);
+            return 0;
+        case WM_NCDESTROY: {
+            HWND hwnd = hwnd_;
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+            hwnd_ = nullptr;
+            return DefWindowProcW(hwnd, message, wParam, lParam);
+        }
+    }
+    return DefWindowProcW(hwnd_, message, wParam, lParam);
+}

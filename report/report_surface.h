@@ -1,0 +1,44 @@
+// Picture1: the sunken area the report is printed on, line under line, over
+// the application icon. It keeps the lines printed since the last Clear and
+// draws them on every paint, so covering, minimising or a message box never
+// erases the report. Its window text is the report, for screen readers.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "report/print_item.h"
+#include "report/scoped_gdi.h"
+
+class ReportSurface {
+  public:
+    static constexpr const wchar_t* kClassName = L"KelvanePicture";
+    static bool Register(HINSTANCE instance);
+
+    HWND Create(HWND parent, int id, HINSTANCE instance);
+    HWND hwnd() const { return hwnd_; }
+
+    // Not owned: the form owns the font and keeps it alive while set.
+    void SetFont(HFONT font);
+    void SetIconSize(int pixels);
+
+    void Clear();
+    void Print(const kelvane::PrintStatement& statement);
+
+  private:
+    static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void PaintContent(HDC dc) const;
+    int MeasureLineHeight() const;
+    void PublishText();
+
+    HWND hwnd_ = nullptr;
+    HINSTANCE instance_ = nullptr;
+    HFONT font_ = nullptr;
+    ScopedIcon icon_;
+    int iconSize_ = 0;
+    int lineHeight_ = 0;
+    std::vector<std::wstring> lines_;
+};
