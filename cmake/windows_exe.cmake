@@ -1,8 +1,10 @@
 # Kelvane.exe: Unicode GUI program, one self-contained file.
 enable_language(RC)
 
-# Small and self-contained: no runtime DLLs, no unused code, no symbols.
-set(KELVANE_SIZE_FLAGS -Os -ffunction-sections -fdata-sections)
+# Small and self-contained: no runtime DLLs, no unused code, no symbols, and
+# no exception machinery (app/lean_runtime.cpp says why).
+set(KELVANE_SIZE_FLAGS -Os -ffunction-sections -fdata-sections -fno-exceptions -fno-rtti
+                       -fno-asynchronous-unwind-tables)
 target_compile_options(kelvane_core PRIVATE ${KELVANE_SIZE_FLAGS})
 target_compile_definitions(kelvane_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                               _WIN32_WINNT=0x0601)
@@ -11,6 +13,7 @@ add_executable(Kelvane WIN32
   app/main.cpp
   app/frmKelvane.cpp
   app/dpi.cpp
+  app/lean_runtime.cpp
   device/Module1.cpp
   device/device_query.cpp
   report/report_surface.cpp

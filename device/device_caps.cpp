@@ -1,26 +1,10 @@
 #include "device/device_caps.h"
 
+#include "device/little_endian.h"
 #include "report/decimal.h"
 
 namespace kelvane {
 namespace {
-
-template <typename T>
-T ReadLe(const ExchangeForm& form, std::size_t offset) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < sizeof(T); ++i) {
-        value |= std::uint32_t{form[offset + i]} << (8 * i);
-    }
-    return static_cast<T>(value);
-}
-
-template <typename T>
-void WriteLe(ExchangeForm& form, std::size_t offset, T value) {
-    const auto bits = static_cast<std::uint32_t>(value);
-    for (std::size_t i = 0; i < sizeof(T); ++i) {
-        form[offset + i] = static_cast<std::uint8_t>(bits >> (8 * i));
-    }
-}
 
 // A fixed-length text field: cut to its length, or filled with spaces.
 std::u16string FixedText(std::u16string text, std::size_t length) {
@@ -29,21 +13,6 @@ std::u16string FixedText(std::u16string text, std::size_t length) {
 }
 
 }  // namespace
-
-ExchangeForm PackExchange(const DeviceCaps& caps, const Utf16ToAnsi& toAnsi) {
-    ExchangeForm form{};
-    WriteLe(form, exchange::kMid, caps.wMid);
-    WriteLe(form, exchange::kPid, caps.wPid);
-    WriteLe(form, exchange::kDriverVersion, caps.vDriverVersion);
-    const std::string name = toAnsi(caps.szPname);
-    for (std::size_t i = 0; i < name.size() && i < exchange::kNameBytes; ++i) {
-        form[exchange::kName + i] = static_cast<std::uint8_t>(name[i]);
-    }
-    WriteLe(form, exchange::kFormats, caps.dwFormats);
-    WriteLe(form, exchange::kChannels, caps.wChannels);
-    WriteLe(form, exchange::kSupport, caps.dwSupport);
-    return form;
-}
 
 DeviceCaps UnpackExchange(const ExchangeForm& form, const AnsiToUtf16& toUtf16) {
     DeviceCaps caps;
@@ -58,9 +27,8 @@ DeviceCaps UnpackExchange(const ExchangeForm& form, const AnsiToUtf16& toUtf16) 
     return caps;
 }
 
-QueryResult QueryDevice0(const GetDevCaps& getDevCaps, const Utf16ToAnsi& toAnsi,
-                         const AnsiToUtf16& toUtf16) {
-    ExchangeForm form = PackExchange(DeviceCaps{}, toAnsi);
+QueryResult QueryDevice0(const GetDevCaps& getDevCaps, const AnsiToUtf16& toUtf16) {
+    ExchangeForm form{};
     const std::uint32_t rc = getDevCaps(0, form.data(), exchange::kRequestedSize);
     return {UnpackExchange(form, toUtf16), rc};
 }

@@ -49,10 +49,10 @@ struct QueryResult {
     std::uint32_t resultCode = 0;
 };
 
-// Reads the record of device 0. A failed call is not an error here: the
-// record holds whatever the platform wrote (all zeros when it wrote nothing).
-QueryResult QueryDevice0(const GetDevCaps& getDevCaps, const Utf16ToAnsi& toAnsi,
-                         const AnsiToUtf16& toUtf16);
+// Reads the record of device 0 into a zeroed exchange form (what a zeroed
+// record packs to). A failed call is not an error here: the record holds
+// whatever the platform wrote (all zeros when it wrote nothing).
+QueryResult QueryDevice0(const GetDevCaps& getDevCaps, const AnsiToUtf16& toUtf16);
 
 std::int32_t VersionMajor(const DeviceCaps& caps);
 std::int32_t VersionMinor(const DeviceCaps& caps);

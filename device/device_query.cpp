@@ -12,17 +12,6 @@ std::u16string AnsiToUtf16(const char* bytes, std::size_t count) {
     return text;
 }
 
-std::string Utf16ToAnsi(const std::u16string& text) {
-    const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-    const int size = static_cast<int>(text.size());
-    const int length = WideCharToMultiByte(CP_ACP, 0, wide, size, nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
-    if (length > 0) {
-        WideCharToMultiByte(CP_ACP, 0, wide, size, bytes.data(), length, nullptr, nullptr);
-    }
-    return bytes;
-}
-
 }  // namespace
 
 kelvane::DeviceCaps QueryDevice0(const Module1& winmm) {
@@ -31,5 +20,5 @@ kelvane::DeviceCaps QueryDevice0(const Module1& winmm) {
     };
     // The result code is deliberately unused: a failed call leaves a zeroed
     // record, which the report shows as such.
-    return kelvane::QueryDevice0(getDevCaps, Utf16ToAnsi, AnsiToUtf16).caps;
+    return kelvane::QueryDevice0(getDevCaps, AnsiToUtf16).caps;
 }

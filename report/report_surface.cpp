@@ -44,8 +44,7 @@ void ReportSurface::Clear() {
 }
 
 void ReportSurface::Print(const kelvane::PrintStatement& statement) {
-    const std::u16string line = kelvane::RenderStatement(statement);
-    lines_.emplace_back(line.begin(), line.end());
+    lines_.push_back(kelvane::RenderStatement(statement));
     PublishText();
     const int height = lineHeight_;
     const int top = static_cast<int>(lines_.size() - 1) * height;
@@ -57,11 +56,11 @@ void ReportSurface::Print(const kelvane::PrintStatement& statement) {
 }
 
 void ReportSurface::PublishText() {
-    std::wstring text;
+    std::u16string text;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
-        text += (i == 0 ? L"" : L"\r\n") + lines_[i];
+        text += (i == 0 ? u"" : u"\r\n") + lines_[i];
     }
-    SetWindowTextW(hwnd_, text.c_str());
+    SetWindowTextW(hwnd_, reinterpret_cast<const wchar_t*>(text.c_str()));
 }
 
 int ReportSurface::MeasureLineHeight() const {
@@ -84,8 +83,9 @@ void ReportSurface::PaintContent(HDC dc) const {
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
     const int height = lineHeight_;
     int y = 0;
-    for (const std::wstring& line : lines_) {
-        TextOutW(dc, 0, y, line.c_str(), static_cast<int>(line.size()));
+    for (const std::u16string& line : lines_) {
+        TextOutW(dc, 0, y, reinterpret_cast<const wchar_t*>(line.c_str()),
+                 static_cast<int>(line.size()));
         y += height;
     }
 }

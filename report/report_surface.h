@@ -40,5 +40,5 @@ class ReportSurface {
     ScopedIcon icon_;
     int iconSize_ = 0;
     int lineHeight_ = 0;
-    std::vector<std::wstring> lines_;
+    std::vector<std::u16string> lines_;
 };
