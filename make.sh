@@ -47,6 +47,8 @@ case "${1:-}" in
     install_missing
     build native windows
     ctest --preset native
+    tests/exe_checks.sh build/windows
+    tests/fuzz/run.sh "${KELVANE_FUZZ_SECONDS:-60}"
     tests/e2e/run.sh build/windows
     ;;
   *)
