@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 packages=(
   cmake ninja-build g++ googletest libgtest-dev          # native core and unit tests
   g++-mingw-w64-i686                                      # Kelvane.exe
-  wine wine32:i386 xvfb x11-utils imagemagick fonts-wqy-microhei   # running it
+  wine wine32:i386 fonts-wine xvfb imagemagick locales fonts-wqy-microhei   # running it
   clang libclang-rt-14-dev                                 # fuzzing
 )
 
@@ -30,6 +30,17 @@ install_missing() {
     "${missing[@]}" >/dev/null
 }
 
+# A kernel without 32-bit support runs 32-bit Wine only through qemu-i386
+# (tests/e2e/wine_env.sh sets that up). Elsewhere qemu must stay away: its
+# binfmt entry would take 32-bit programs from the native kernel.
+install_qemu_if_needed() {
+  /usr/lib/wine/wine --version >/dev/null 2>&1 && return
+  dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q 'ok installed' && return
+  echo "Installing: qemu-user-static (this kernel cannot run 32-bit programs)"
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    qemu-user-static >/dev/null
+}
+
 build() {
   for preset in "$@"; do
     [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
@@ -40,11 +51,13 @@ build() {
 case "${1:-}" in
   run)
     install_missing
+    install_qemu_if_needed
     build windows
     exec tests/e2e/show.sh build/windows
     ;;
   test)
     install_missing
+    install_qemu_if_needed
     build native windows
     ctest --preset native
     tests/exe_checks.sh build/windows

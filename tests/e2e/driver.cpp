@@ -1,0 +1,611 @@
+// Drives Kelvane.exe from outside, as a user would, under Wine: finds its windows, presses keys
+// and buttons, answers the message box and reads back text and pixels. The test winmm.dll in
+// system32 reports whatever device the file named by KELVANE_FAKE_WINMM describes.
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<std::wstring>;
+using Pixels = std::vector<DWORD>;
+
+// Bounded so that a fault fails a check instead of hanging; roomy because Wine may run under
+// qemu, and the first start also boots Wine's services.
+constexpr DWORD kStartMs = 30000, kWaitMs = 10000;
+const std::wstring kFound = L"已找到声卡，声卡运行良好",
+                   kNotFound = L"没找到声卡，可能没安装驱动程序";
+
+int passed = 0, failed = 0;
+std::wstring exe, here, device_file;
+
+template <typename Done>
+bool poll(DWORD ms, Done done) {
+    for (DWORD start = GetTickCount(); !done(); Sleep(100)) {
+        if (GetTickCount() - start > ms) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void say(const std::wstring& s) {
+    std::string u(WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, nullptr, 0, nullptr, nullptr), 0);
+    WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, u.data(), int(u.size()), nullptr, nullptr);
+    u.back() = '\n';
+    DWORD n;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), u.data(), DWORD(u.size()), &n, nullptr);
+}
+
+bool check(bool ok, const std::wstring& name, const std::wstring& detail = L"") {
+    ++(ok ? passed : failed);
+    say((ok ? L"PASS " : L"FAIL ") + name + (ok || detail.empty() ? L"" : L": " + detail));
+    return ok;
+}
+
+std::wstring text_of(HWND w) {
+    wchar_t buf[4096] = {};
+    SendMessageTimeoutW(w, WM_GETTEXT, 4096, LPARAM(buf), SMTO_ABORTIFHUNG, 5000, nullptr);
+    return buf;
+}
+
+std::wstring class_of(HWND w) {
+    wchar_t buf[64] = {};
+    GetClassNameW(w, buf, 64);
+    return buf;
+}
+
+void write_file(const std::wstring& path, const std::string& data) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD n;
+    WriteFile(f, data.data(), DWORD(data.size()), &n, nullptr);
+    CloseHandle(f);
+}
+
+// The 52-byte little-endian record Kelvane asks winmm for.
+std::string record(const std::string& name, int pid, int mid, int version, int formats,
+                   int channels, int support) {
+    std::string r(52, '\0');
+    auto put = [&r](size_t at, int v, int n) {
+        for (int i = 0; i < n; ++i) {
+            r[at + i] = char(unsigned(v) >> (8 * i));
+        }
+    };
+    put(0, mid, 2), put(2, pid, 2), put(4, version, 4), put(40, formats, 4);
+    put(44, channels, 2), put(48, support, 4);
+    return r.replace(8, name.size(), name);
+}
+
+void serve_device(unsigned count, unsigned rc, const std::string& bytes) {
+    std::string config = std::to_string(count) + " " + std::to_string(rc) + " ";
+    for (unsigned char c : bytes) {
+        config += "0123456789abcdef"[c >> 4], config += "0123456789abcdef"[c & 15];
+    }
+    write_file(device_file, config);
+}
+
+struct App {
+    PROCESS_INFORMATION pi = {};
+    HWND form = nullptr, cmd = nullptr, pic = nullptr;
+};
+
+HWND top_window(DWORD pid, const wchar_t* cls, DWORD ms) {
+    HWND found = nullptr;
+    poll(ms, [&] {
+        for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, cls, nullptr)) != nullptr;) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            found = owner == pid && IsWindowVisible(w) ? w : found;
+        }
+        return found != nullptr;
+    });
+    return found;
+}
+
+// Wine takes DLL overrides, when a process starts, from WINEDLLOVERRIDES in the Unix environment
+// (which a Windows parent cannot change) or else from the registry, per program name.
+bool launch(App& app, const std::wstring& path, const std::wstring& winmm) {
+    HKEY key;
+    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Kelvane.exe\\DllOverrides", 0,
+                    nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    RegSetValueExW(key, L"winmm", 0, REG_SZ, reinterpret_cast<const BYTE*>(winmm.c_str()),
+                   DWORD(winmm.size() + 1) * sizeof(wchar_t));
+    RegCloseKey(key);
+    std::wstring cmdline = L"\"" + path + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    if (CreateProcessW(path.c_str(), cmdline.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &si, &app.pi)) {
+        app.form = top_window(app.pi.dwProcessId, L"KelvaneForm", kStartMs);
+        app.cmd = GetDlgItem(app.form, 100), app.pic = GetDlgItem(app.form, 101);
+    }
+    return check(app.form && app.cmd && app.pic, L"Kelvane shows its form with both controls");
+}
+
+DWORD exit_code_within(App& app, DWORD ms) {
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(app.pi.hProcess, ms) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(app.pi.hProcess, &code);
+    }
+    return code;
+}
+
+// Never leaves a Kelvane process behind, whatever state a failed check left it in.
+void finish(App& app) {
+    if (app.pi.hProcess && exit_code_within(app, 0) == STILL_ACTIVE) {
+        TerminateProcess(app.pi.hProcess, 99);
+        WaitForSingleObject(app.pi.hProcess, kWaitMs);
+    }
+    CloseHandle(app.pi.hProcess), CloseHandle(app.pi.hThread);
+    app = App{};
+}
+
+BITMAPINFOHEADER top_down(LONG w, LONG h) {
+    BITMAPINFOHEADER bh = {};
+    bh.biSize = sizeof bh, bh.biWidth = w, bh.biHeight = -h, bh.biPlanes = 1, bh.biBitCount = 32;
+    return bh;
+}
+
+// What the screen shows: Wine composes every process's windows into the X root window, so a
+// screen DC sees another process's drawing (PrintWindow would ask Kelvane to draw again).
+Pixels grab(const RECT& r) {
+    LONG w = r.right - r.left, h = r.bottom - r.top;
+    BITMAPINFO bi = {top_down(w, h), {}};
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr), mem = CreateCompatibleDC(screen);
+    HBITMAP bmp = w > 0 && h > 0 ? CreateDIBSection(mem, &bi, 0, &bits, nullptr, 0) : nullptr;
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    Pixels px(static_cast<DWORD*>(bits), static_cast<DWORD*>(bits) + (bmp ? w * h : 0));
+    for (DWORD& p : px) {
+        p |= 0xFF000000;  // Wine leaves stray alpha where it drew text or icons
+    }
+    SelectObject(mem, old), DeleteObject(bmp), DeleteDC(mem), ReleaseDC(nullptr, screen);
+    return px;
+}
+
+Pixels grab(HWND w) {
+    RECT r = {};
+    GetClientRect(w, &r);
+    MapWindowPoints(w, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
+    return grab(r);
+}
+
+// Painting is asynchronous, and slow under qemu: wait for a picture that is what the caller
+// looks for and then stays unchanged for a second; one that never comes is returned as it is.
+template <typename Ready>
+Pixels settled(HWND w, Ready ready) {
+    Pixels last = grab(w);
+    int same = 0;
+    poll(kWaitMs, [&] {
+        Pixels now = grab(w);
+        same = now == last && ready(now) ? same + 1 : 0;
+        last.swap(now);
+        return same == 8;
+    });
+    return last;
+}
+
+Pixels settled(HWND w) {
+    return settled(w, [](const Pixels&) { return true; });
+}
+
+// Real keystrokes, so that Shift's state and the dialog navigation are Kelvane's own doing.
+void key(App& app, WORD vk, bool shift = false) {
+    SetForegroundWindow(app.form);
+    INPUT in[4] = {};
+    WORD keys[4] = {VK_SHIFT, vk, vk, VK_SHIFT};
+    for (int i = 0; i < 4; ++i) {
+        in[i].type = INPUT_KEYBOARD, in[i].ki.wVk = keys[i];
+        in[i].ki.dwFlags = i < 2 ? 0 : KEYEVENTF_KEYUP;
+    }
+    SendInput(shift ? 4 : 2, shift ? in : in + 1, sizeof(INPUT));
+}
+
+bool focus_on(App& app, HWND want) {
+    GUITHREADINFO gti = {};
+    gti.cbSize = sizeof gti;
+    return poll(5000,
+                [&] { return GetGUIThreadInfo(app.pi.dwThreadId, &gti) && gti.hwndFocus == want; });
+}
+
+// The box must come over an already cleared surface and say exactly what the contract says.
+bool answer_box(App& app, const std::wstring& what, const std::wstring& expected) {
+    HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs), ok = GetDlgItem(box, IDOK);
+    if (!check(box != nullptr, what + L": message box appears")) {
+        return false;
+    }
+    int buttons = 0;
+    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        buttons += class_of(c) == L"Button";
+    }
+    std::wstring title = text_of(box), text = text_of(GetDlgItem(box, 0xFFFF));
+    std::wstring surface = text_of(app.pic);
+    check(title == L"Find Sound Blaster Card" && text == expected && ok && buttons == 1 &&
+              GetWindow(box, GW_OWNER) == app.form && surface.empty(),
+          what + L": box over the cleared surface",
+          L"title \"" + title + L"\", text \"" + text + L"\", " + std::to_wstring(buttons) +
+              L" buttons, surface \"" + surface + L"\"");
+    PostMessageW(box, WM_COMMAND, IDOK, LPARAM(ok));
+    return poll(kWaitMs, [box] { return !IsWindow(box); });
+}
+
+Lines report_after_ok(App& app) {
+    std::wstring last, now;
+    poll(kWaitMs, [&] {
+        Sleep(300);
+        now = text_of(app.pic);
+        bool stable = !now.empty() && now == last;
+        last = now;
+        return stable;
+    });
+    Lines lines;
+    for (size_t at = 0, end = 0; !now.empty() && end != std::wstring::npos; at = end + 2) {
+        end = now.find(L"\r\n", at);
+        lines.push_back(now.substr(at, end - at));
+    }
+    return lines;
+}
+
+bool same_lines(const Lines& got, const Lines& want, const std::wstring& what) {
+    std::wstring diff;
+    for (size_t i = 0; i < got.size() || i < want.size(); ++i) {
+        std::wstring g = i < got.size() ? got[i] : L"<none>",
+                     w = i < want.size() ? want[i] : L"<none>";
+        diff += g == w ? L""
+                       : L"\n  line " + std::to_wstring(i + 1) + L": got \"" + g + L"\", want \"" +
+                             w + L"\"";
+    }
+    return check(diff.empty(), what, diff);
+}
+
+Lines operator+(Lines a, const Lines& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Lines header(const std::wstring& name, const std::wstring& pid, const std::wstring& mid,
+             const std::wstring& version, const std::wstring& channels) {
+    return {L"产品名称：" + name + std::wstring(32 - name.size(), L' '),
+            L"产品 Id：" + pid,
+            L"驱动程序 Id：" + mid,
+            L"驱动程序版本：" + version,
+            L"输出声道：" + channels,
+            L"支持格式列表："};
+}
+
+const Lines kAllFormats = {L"11.025Khz,Mono,8bit,11Kb/Ps",  L"11.025Khz,Stereo,8bit,22Kb/Ps",
+                           L"11.025Khz,Mono,16bit,22Kb/Ps", L"11.025Khz,Stereo,16bit,43Kb/Ps",
+                           L"22.05Khz,Mono,8bit,22Kb/Ps",   L"22.05Khz,Stereo,8bit,43Kb/Ps",
+                           L"22.05Khz,Mono,16bit,43Kb/Ps",  L"22.05Khz,Stereo,16bit,86Kb/Ps",
+                           L"44.1Khz,Mono,8bit,43Kb/Ps",    L"44.1Khz,Stereo,8bit,86Kb/Ps",
+                           L"44.1Khz,Mono,16bit,86Kb/Ps",   L"44.1Khz,Stereo,16bit,172Kb/Ps"};
+const Lines kAllFeatures = {L"Support Pitch", L"Support Playback", L"Support Volume Control",
+                            L"Support Left-Right Channals", L"Support Synchronization"};
+const Lines kSpeakers = header(L"Speakers", L" 100 ", L" 1 ", L" 5 . 0 ", L" 2");
+const Lines kWorked = kSpeakers + Lines{kAllFormats[0], kAllFormats[3], L"扩展输出功能列表：",
+                                        kAllFeatures[2], kAllFeatures[3]};
+const std::string kWorkedRecord = record("Speakers", 100, 1, 1280, 1 | 8, 2, 4 | 8);
+
+int px(int twips) {
+    HDC dc = GetDC(nullptr);
+    int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(nullptr, dc);
+    return MulDiv(twips, dpi, 1440);
+}
+
+// Where a control's outer rectangle lies in its parent's client area, as "x,y wxh" in pixels.
+std::wstring placement(HWND child, HWND parent) {
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
+    return std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L" " +
+           std::to_wstring(r.right - r.left) + L"x" + std::to_wstring(r.bottom - r.top);
+}
+
+std::wstring twips(int x, int y, int w, int h) {
+    return std::to_wstring(px(x)) + L"," + std::to_wstring(px(y)) + L" " + std::to_wstring(px(w)) +
+           L"x" + std::to_wstring(px(h));
+}
+
+void form_and_keyboard() {
+    App app;
+    serve_device(1, 0, kWorkedRecord);
+    if (launch(app, exe, L"native")) {
+        wchar_t caption[64] = {};
+        GetWindowTextW(app.form, caption, 64);
+        check(caption == std::wstring(L"Orvesk声卡测试 v1.0"), L"caption", caption);
+        RECT client;
+        GetClientRect(app.form, &client);
+        check(client.right == px(4680) && client.bottom == px(5775), L"client area 4680x5775 twips",
+              std::to_wstring(client.right) + L"x" + std::to_wstring(client.bottom));
+        const std::wstring cmd = placement(app.cmd, app.form), pic = placement(app.pic, app.form);
+        check(cmd == twips(1440, 5280, 1335, 375) && class_of(app.cmd) == L"Button" &&
+                  text_of(app.cmd) == L"测试声卡" &&
+                  (GetWindowLongW(app.cmd, GWL_STYLE) & WS_TABSTOP),
+              L"CmdTest: tab-stop button 测试声卡 in place", cmd);
+        check(pic == twips(240, 240, 4095, 4815) && class_of(app.pic) == L"KelvanePicture" &&
+                  (GetWindowLongW(app.pic, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) &&
+                  (GetWindowLongW(app.pic, GWL_STYLE) & WS_TABSTOP),
+              L"Picture1: sunken tab-stop KelvanePicture in place", pic);
+        check(focus_on(app, app.cmd), L"CmdTest has the focus at start");
+        check(text_of(app.pic).empty(), L"surface starts empty", text_of(app.pic));
+
+        // The icon is all that is drawn at start: its 32x32 corner differs from the
+        // background, the same square beside it does not.
+        RECT pr;
+        GetClientRect(app.pic, &pr);
+        const int n = px(480);
+        auto inked = [&](const Pixels& shot, int left) {
+            int count = 0;
+            for (int y = 0; y < n && !shot.empty(); ++y) {
+                for (int x = left; x < left + n; ++x) {
+                    count += shot[y * pr.right + x] != shot.back();
+                }
+            }
+            return count;
+        };
+        Pixels shot = settled(app.pic, [&](const Pixels& p) { return inked(p, 0) > n * n / 10; });
+        check(inked(shot, 0) > n * n / 10 && inked(shot, n + 8) == 0, L"icon drawn at top-left",
+              std::to_wstring(inked(shot, 0)) + L" icon pixels, " +
+                  std::to_wstring(inked(shot, n + 8)) + L" beside");
+
+        key(app, VK_TAB);
+        check(focus_on(app, app.pic), L"Tab moves the focus to Picture1");
+        key(app, VK_TAB, true);
+        check(focus_on(app, app.cmd), L"Shift+Tab moves it back to CmdTest");
+        key(app, VK_SPACE);
+        answer_box(app, L"Space", kFound);
+        same_lines(report_after_ok(app), kWorked, L"Space prints the worked example");
+        key(app, VK_RETURN);
+        answer_box(app, L"Enter", kFound);
+        same_lines(report_after_ok(app), kWorked, L"a second press replaces the report");
+
+        const Pixels before = settled(app.pic);
+        auto as_before = [&before](const Pixels& p) { return p == before; };
+        RedrawWindow(app.pic, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        check(settled(app.pic, as_before) == before, L"report survives a forced repaint");
+        SendMessageTimeoutW(app.form, WM_SYSCOMMAND, SC_MINIMIZE, 0, 0, 5000, nullptr);
+        bool minimised = IsIconic(app.form);
+        SendMessageTimeoutW(app.form, WM_SYSCOMMAND, SC_RESTORE, 0, 0, 5000, nullptr);
+        check(minimised && settled(app.pic, as_before) == before,
+              L"report survives minimise and restore");
+
+        SendMessageTimeoutW(app.form, WM_SYSCOMMAND, SC_MAXIMIZE, 0, 0, 5000, nullptr);
+        check(IsZoomed(app.form) && placement(app.cmd, app.form) == cmd &&
+                  placement(app.pic, app.form) == pic,
+              L"maximising moves no control",
+              placement(app.cmd, app.form) + L" " + placement(app.pic, app.form));
+        PostMessageW(app.form, WM_SYSCOMMAND, SC_CLOSE, 0);
+        check(exit_code_within(app, kWaitMs) != STILL_ACTIVE, L"closing the form ends Kelvane");
+    }
+    finish(app);
+}
+
+void reports() {
+    const std::wstring stereo = L"立体声扬声器";
+    std::string gbk(12, '\0');
+    WideCharToMultiByte(936, 0, stereo.c_str(), 6, gbk.data(), 12, nullptr, nullptr);
+    const Lines no_flags = {L"扩展输出功能列表："};
+    const struct {
+        const wchar_t* name;
+        unsigned rc;
+        std::string bytes;
+        Lines want;
+    } cases[] = {
+        {L"worked example", 0, kWorkedRecord, kWorked},
+        {L"failed query writing nothing", 6, "",
+         header(L"", L" 0 ", L" 0 ", L" 0 . 0 ", L" 0") + no_flags},
+        {L"every flag set", 0, record("Speakers", 100, 1, 1280, -1, 2, -1),
+         kSpeakers + kAllFormats + no_flags + kAllFeatures},
+        {L"CP936 name", 0, record(gbk, 100, 1, 1280, 0, 2, 0),
+         header(stereo, L" 100 ", L" 1 ", L" 5 . 0 ", L" 2") + no_flags},
+        {L"name without NUL, 12 channels", 0, record(std::string(32, 'A'), 100, 1, 1280, 0, 12, 0),
+         header(std::wstring(32, L'A'), L" 100 ", L" 1 ", L" 5 . 0 ", L" 12") + no_flags},
+    };
+    App app;
+    serve_device(1, 0, kWorkedRecord);
+    if (!launch(app, exe, L"native")) {
+        return finish(app);
+    }
+    for (const auto& c : cases) {
+        serve_device(1, c.rc, c.bytes);
+        PostMessageW(app.cmd, BM_CLICK, 0, 0);
+        if (answer_box(app, c.name, kFound)) {
+            same_lines(report_after_ok(app), c.want, std::wstring(c.name) + L": report");
+        }
+    }
+    // Only the 24th line differs between these two reports: were it clipped, so would the
+    // difference be.
+    Pixels shots[2];
+    for (int last : {0, 1}) {
+        serve_device(1, 0, record("Speakers", 100, 1, 1280, -1, 2, last ? -1 : ~16));
+        PostMessageW(app.cmd, BM_CLICK, 0, 0);
+        answer_box(app, L"23 then 24 lines", kFound);
+        report_after_ok(app);
+        shots[last] = settled(app.pic, [&](const Pixels& p) { return !last || p != shots[0]; });
+    }
+    RECT pr;
+    GetClientRect(app.pic, &pr);
+    int lowest = -1;
+    for (size_t i = 0; i < shots[0].size() && i < shots[1].size(); ++i) {
+        lowest = shots[0][i] != shots[1][i] ? int(i / pr.right) : lowest;
+    }
+    check(lowest >= 0 && lowest < pr.bottom - 1, L"24th line drawn inside the surface",
+          L"lowest changed row " + std::to_wstring(lowest) + L" of " + std::to_wstring(pr.bottom));
+    finish(app);
+}
+
+void no_device() {
+    const struct {
+        const wchar_t* name;
+        const wchar_t* winmm;
+        unsigned count;
+    } cases[] = {
+        {L"device count 0", L"native", 0},
+        {L"device count 0x80000000", L"native", 0x80000000},
+        {L"Wine's own winmm without audio", L"builtin", 1},
+        {L"no winmm at all", L"", 1},
+    };
+    for (const auto& c : cases) {
+        App app;
+        serve_device(c.count, 0, kWorkedRecord);
+        if (launch(app, exe, c.winmm)) {
+            PostMessageW(app.cmd, BM_CLICK, 0, 0);
+            if (answer_box(app, c.name, kNotFound)) {
+                DWORD code = exit_code_within(app, kWaitMs);
+                check(code == 1, std::wstring(c.name) + L": exits with code 1",
+                      std::to_wstring(code));
+            }
+        }
+        finish(app);
+    }
+}
+
+// Under native,builtin Wine would take a winmm.dll from the program's folder if Kelvane let the
+// default search order find one there.
+void planted_dll() {
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    const std::wstring dir = std::wstring(tmp) + L"kelvane_planted\\";
+    CreateDirectoryW(dir.c_str(), nullptr);
+    App app;
+    serve_device(1, 0, kWorkedRecord);
+    if (check(CopyFileW(exe.c_str(), (dir + L"Kelvane.exe").c_str(), FALSE) &&
+                  CopyFileW((here + L"planted\\winmm.dll").c_str(), (dir + L"winmm.dll").c_str(),
+                            FALSE),
+              L"planted winmm.dll beside a copy of Kelvane") &&
+        launch(app, dir + L"Kelvane.exe", L"native,builtin")) {
+        PostMessageW(app.cmd, BM_CLICK, 0, 0);
+        if (answer_box(app, L"planted winmm.dll", kFound)) {
+            same_lines(report_after_ok(app), kWorked, L"planted winmm.dll is ignored");
+        }
+    }
+    finish(app);
+}
+
+void resources() {
+    std::vector<char> info(GetFileVersionInfoSizeW(exe.c_str(), nullptr));
+    GetFileVersionInfoW(exe.c_str(), 0, DWORD(info.size()), info.data());
+    void* value = nullptr;
+    UINT len = 0;
+    auto query = [&](const wchar_t* path) {
+        return VerQueryValueW(info.data(), path, &value, &len);
+    };
+    auto fixed = static_cast<VS_FIXEDFILEINFO*>(query(L"\\") ? value : nullptr);
+    check(fixed && fixed->dwFileVersionMS == 0x10000 && fixed->dwFileVersionLS == 0 &&
+              fixed->dwProductVersionMS == 0x10000 && fixed->dwProductVersionLS == 0,
+          L"file and product version 1.0.0.0");
+    auto lang = static_cast<WORD*>(query(L"\\VarFileInfo\\Translation") ? value : nullptr);
+    check(lang && len == 4 && lang[0] == 0x0804 && lang[1] == 1200, L"translation 0804, 1200");
+    const wchar_t* strings[][2] = {
+        {L"CompanyName", L"Orvesk"},
+        {L"FileDescription", L"Orvesk声卡测试工具 v1.0"},
+        {L"ProductName", L"Orvesk声卡测试工具 v1.0"},
+        {L"FileVersion", L"1.00"},
+        {L"ProductVersion", L"1.00"},
+        {L"InternalName", L"Kelvane"},
+        {L"OriginalFilename", L"Kelvane.exe"},
+    };
+    for (auto& s : strings) {
+        std::wstring got = query((std::wstring(L"\\StringFileInfo\\080404b0\\") + s[0]).c_str())
+                               ? static_cast<wchar_t*>(value)
+                               : L"<missing>";
+        check(got == s[1], std::wstring(L"version string ") + s[0], got);
+    }
+
+    // Each image described by its own header, not by the group directory that points to it.
+    HMODULE m = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    auto load = [m](int id, LPCWSTR type) {
+        HRSRC r = FindResourceW(m, MAKEINTRESOURCEW(id), type);
+        return r ? static_cast<const BYTE*>(LockResource(LoadResource(m, r))) : nullptr;
+    };
+    const BYTE* dir = load(1, RT_GROUP_ICON);
+    Lines got, want = {L"256/png"};
+    for (int i = 0; dir && i < *reinterpret_cast<const WORD*>(dir + 4); ++i) {
+        const BYTE* entry = dir + 6 + 14 * i;
+        const BYTE* p = load(*reinterpret_cast<const WORD*>(entry + 12), RT_ICON);
+        auto bmp = reinterpret_cast<const BITMAPINFOHEADER*>(p);
+        got.push_back(
+            !p ? L"missing"
+            : memcmp(p, "\x89PNG", 4) == 0
+                ? std::to_wstring(p[18] << 8 | p[19]) + (entry[0] ? L"/png, not 0" : L"/png")
+                : std::to_wstring(bmp->biWidth) + L"/" + std::to_wstring(bmp->biBitCount));
+    }
+    for (int w : {64, 48, 32, 24, 16}) {
+        for (int bpp : {4, 8, 32}) {
+            want.push_back(std::to_wstring(w) + L"/" + std::to_wstring(bpp));
+        }
+    }
+    std::sort(got.begin(), got.end()), std::sort(want.begin(), want.end());
+    std::wstring all;
+    for (auto& g : got) {
+        all += g + L" ";
+    }
+    check(got == want, L"icon group 1 holds the 16 images", all);
+    FreeLibrary(m);
+}
+
+// show.sh: the worked example on screen. Given a folder, it also presses the button and saves
+// pictures of the box and of the report there, for machines without a display.
+void save_bmp(const std::wstring& path, RECT r) {
+    Pixels px = grab(r);
+    BITMAPINFOHEADER ih = top_down(r.right - r.left, r.bottom - r.top);
+    BITMAPFILEHEADER fh = {0x4D42, DWORD(sizeof fh + sizeof ih + px.size() * 4), 0, 0,
+                           sizeof fh + sizeof ih};
+    write_file(path, std::string(reinterpret_cast<char*>(&fh), sizeof fh) +
+                         std::string(reinterpret_cast<char*>(&ih), sizeof ih) +
+                         std::string(reinterpret_cast<char*>(px.data()), px.size() * 4));
+}
+
+void show(const std::wstring& dir) {
+    App app;
+    serve_device(1, 0, kWorkedRecord);
+    if (launch(app, exe, L"native") && dir.empty()) {
+        WaitForSingleObject(app.pi.hProcess, INFINITE);
+    } else if (app.form) {
+        PostMessageW(app.cmd, BM_CLICK, 0, 0);
+        HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs);
+        RECT form, both;
+        GetWindowRect(app.form, &form), GetWindowRect(box, &both), UnionRect(&both, &both, &form);
+        settled(box);
+        save_bmp(dir + L"\\box.bmp", both);
+        PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
+        report_after_ok(app);
+        settled(app.pic);
+        save_bmp(dir + L"\\report.bmp", form);
+        PostMessageW(app.form, WM_SYSCOMMAND, SC_CLOSE, 0);
+        exit_code_within(app, kWaitMs);
+    }
+    finish(app);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const bool showing = argc > 1 && argv[1] == std::wstring(L"--show");
+    if (argc < 2 + showing || argc > 2 + 2 * showing) {
+        say(L"usage: kelvane_e2e [--show] PATH\\Kelvane.exe [PICTURE_DIR]");
+        return 2;
+    }
+    exe = argv[1 + showing];
+    wchar_t self[MAX_PATH], tmp[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    here = self;
+    here.erase(here.rfind(L'\\') + 1);
+    GetTempPathW(MAX_PATH, tmp);
+    device_file = std::wstring(tmp) + L"kelvane_device.txt";
+    SetEnvironmentVariableW(L"KELVANE_FAKE_WINMM", device_file.c_str());
+    if (showing) {
+        return show(argc == 4 ? argv[3] : L""), 0;
+    }
+    resources();
+    form_and_keyboard();
+    reports();
+    no_device();
+    planted_dll();
+    say(std::to_wstring(passed) + L" passed, " + std::to_wstring(failed) + L" failed");
+    return failed ? 1 : 0;
+}

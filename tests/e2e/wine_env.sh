@@ -1,0 +1,88 @@
+# Wine set-up shared by run.sh and show.sh; source it with the build folder:
+#   . tests/e2e/wine_env.sh BUILD_DIR
+# Gives one quiet 32-bit prefix per build folder, an X display, and a cleanup trap.
+e2e_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
+export WINEARCH=win32 WINEPREFIX=$build/wineprefix WINEDEBUG=-all
+# Kelvane reads device names in the ANSI code page, which Wine takes from the Unix locale.
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+# No Mono/Gecko prompts, no desktop menu files, and none of the device drivers Kelvane does not
+# need (under qemu they crash at Wine's start-up). winmm stays out of this list: it would override
+# the per-program choice the driver makes in the registry for each Kelvane run.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;mountmgr.sys,winebus.sys,wineusb.sys=d"
+
+as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+
+locale -a | grep -qix zh_CN.utf8 || as_root localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+
+# Kernels built without ia32 emulation cannot start 32-bit Wine: hand it to qemu-i386 and
+# preload the shim that makes Wine usable there (see qemu_mmap_shim.c).
+binfmt=/proc/sys/fs/binfmt_misc
+if [ ! -e $binfmt/qemu-i386 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    [ -e $binfmt/register ] || as_root mount -t binfmt_misc binfmt_misc $binfmt
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
+        as_root tee $binfmt/register >/dev/null
+fi
+if grep -qs '^enabled' $binfmt/qemu-i386; then
+    shim=$build/qemu-shim/lib
+    if [ ! "$shim/i386-linux-gnu/libkelvane.so" -nt "$e2e_dir/qemu_mmap_shim.c" ]; then
+        mkdir -p "$shim/i386-linux-gnu" "$shim/x86_64-linux-gnu"
+        gcc -m32 -O2 -fPIC -shared -nostdlib -o "$shim/i386-linux-gnu/libkelvane.so" \
+            "$e2e_dir/qemu_mmap_shim.c"
+        gcc -shared -nostdlib -o "$shim/x86_64-linux-gnu/libkelvane.so" -x c /dev/null
+    fi
+    # ld.so expands $LIB per architecture: native helpers get an empty library.
+    export LD_PRELOAD="$build/qemu-shim/\$LIB/libkelvane.so"
+fi
+
+xvfb_pid=
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+if [ -z "${DISPLAY:-}" ]; then
+    n=90
+    while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
+    Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=:$n
+    for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+fi
+
+if [ ! -f "$WINEPREFIX/.kelvane-ready" ]; then
+    echo "Creating the Wine prefix $WINEPREFIX (once; takes a while)..."
+    rm -rf "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1
+    # No audio driver: Wine's own winmm then has no device. Wine's programs keep their own winmm
+    # rather than the test one in system32. Unmanaged windows: Wine draws the captions itself,
+    # as there is no window manager under Xvfb.
+    cat >"$WINEPREFIX/drive_c/kelvane.reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\Drivers]
+"Audio"=""
+
+[HKEY_CURRENT_USER\Software\Wine\DllOverrides]
+"winmm"="builtin"
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+REG
+    wine regedit /S 'C:\kelvane.reg'
+    rm "$WINEPREFIX/drive_c/kelvane.reg"
+    wineserver -w
+    touch "$WINEPREFIX/.kelvane-ready"
+fi
+wineserver -p
+# Boot Wine's services before the first real program; under qemu the boot can stall, so it is
+# bounded and retried from a fresh server.
+for _ in 1 2 3; do
+    timeout 120 wine cmd /c exit >/dev/null 2>&1 && break
+    wineserver -k 2>/dev/null || true
+    wineserver -p
+done
+cp "$build/tests/e2e/fake/winmm.dll" "$WINEPREFIX/drive_c/windows/system32/winmm.dll"
+
+winpath() { local p; p=$(realpath "$1"); echo "Z:${p//\//\\}"; }
