@@ -23,6 +23,7 @@ class Module1 {
         void operator()(HMODULE module) const { FreeLibrary(module); }
     };
 
+    bool tried_ = false;
     std::unique_ptr<std::remove_pointer_t<HMODULE>, FreeModule> winmm_;
     NumDevsFn numDevs_ = nullptr;
     DevCapsFn devCaps_ = nullptr;

@@ -14,7 +14,7 @@ std::u16string AnsiToUtf16(const char* bytes, std::size_t count) {
 
 }  // namespace
 
-kelvane::DeviceCaps QueryDevice0(const Module1& winmm) {
+kelvane::DeviceCaps QueryDevice0(Module1& winmm) {
     const auto getDevCaps = [&winmm](std::uint32_t id, void* record, std::uint32_t size) {
         return static_cast<std::uint32_t>(winmm.waveOutGetDevCapsA(id, record, size));
     };

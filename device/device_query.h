@@ -5,4 +5,4 @@
 #include "device/Module1.h"
 #include "device/device_caps.h"
 
-kelvane::DeviceCaps QueryDevice0(const Module1& winmm);
+kelvane::DeviceCaps QueryDevice0(Module1& winmm);

@@ -3,7 +3,11 @@
 // system32 reports whatever device the file named by KELVANE_FAKE_WINMM describes.
 #include <windows.h>
 
+#include <psapi.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -22,8 +26,8 @@ int passed = 0, failed = 0;
 std::wstring exe, here, device_file;
 
 template <typename Done>
-bool poll(DWORD ms, Done done) {
-    for (DWORD start = GetTickCount(); !done(); Sleep(100)) {
+bool poll(DWORD ms, Done done, DWORD step = 100) {
+    for (DWORD start = GetTickCount(); !done(); Sleep(step)) {
         if (GetTickCount() - start > ms) {
             return false;
         }
@@ -55,6 +59,15 @@ std::wstring class_of(HWND w) {
     wchar_t buf[64] = {};
     GetClassNameW(w, buf, 64);
     return buf;
+}
+
+// The name Kelvane should show for 32 raw bytes: what the ANSI code page makes of them, cut at
+// the first NUL and at 32 characters.
+std::wstring acp_name(const std::string& bytes) {
+    wchar_t wide[64] = {};
+    int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), int(bytes.size()), wide, 64);
+    std::wstring name(wide, n > 32 ? 32 : n > 0 ? n : 0);
+    return name.substr(0, name.find(L'\0'));
 }
 
 void write_file(const std::wstring& path, const std::string& data) {
@@ -310,26 +323,31 @@ std::wstring twips(int x, int y, int w, int h) {
            L"x" + std::to_wstring(px(h));
 }
 
+// Caption, client area and both controls where their twips put them at the screen's DPI.
+void check_layout(App& app) {
+    wchar_t caption[64] = {};
+    GetWindowTextW(app.form, caption, 64);
+    check(caption == std::wstring(L"Orvesk声卡测试 v1.0"), L"caption", caption);
+    RECT client;
+    GetClientRect(app.form, &client);
+    check(client.right == px(4680) && client.bottom == px(5775), L"client area 4680x5775 twips",
+          std::to_wstring(client.right) + L"x" + std::to_wstring(client.bottom));
+    const std::wstring cmd = placement(app.cmd, app.form), pic = placement(app.pic, app.form);
+    check(cmd == twips(1440, 5280, 1335, 375) && class_of(app.cmd) == L"Button" &&
+              text_of(app.cmd) == L"测试声卡" && (GetWindowLongW(app.cmd, GWL_STYLE) & WS_TABSTOP),
+          L"CmdTest: tab-stop button 测试声卡 in place", cmd);
+    check(pic == twips(240, 240, 4095, 4815) && class_of(app.pic) == L"KelvanePicture" &&
+              (GetWindowLongW(app.pic, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) &&
+              (GetWindowLongW(app.pic, GWL_STYLE) & WS_TABSTOP),
+          L"Picture1: sunken tab-stop KelvanePicture in place", pic);
+}
+
 void form_and_keyboard() {
     App app;
     serve_device(1, 0, kWorkedRecord);
     if (launch(app, exe, L"native")) {
-        wchar_t caption[64] = {};
-        GetWindowTextW(app.form, caption, 64);
-        check(caption == std::wstring(L"Orvesk声卡测试 v1.0"), L"caption", caption);
-        RECT client;
-        GetClientRect(app.form, &client);
-        check(client.right == px(4680) && client.bottom == px(5775), L"client area 4680x5775 twips",
-              std::to_wstring(client.right) + L"x" + std::to_wstring(client.bottom));
+        check_layout(app);
         const std::wstring cmd = placement(app.cmd, app.form), pic = placement(app.pic, app.form);
-        check(cmd == twips(1440, 5280, 1335, 375) && class_of(app.cmd) == L"Button" &&
-                  text_of(app.cmd) == L"测试声卡" &&
-                  (GetWindowLongW(app.cmd, GWL_STYLE) & WS_TABSTOP),
-              L"CmdTest: tab-stop button 测试声卡 in place", cmd);
-        check(pic == twips(240, 240, 4095, 4815) && class_of(app.pic) == L"KelvanePicture" &&
-                  (GetWindowLongW(app.pic, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) &&
-                  (GetWindowLongW(app.pic, GWL_STYLE) & WS_TABSTOP),
-              L"Picture1: sunken tab-stop KelvanePicture in place", pic);
         check(focus_on(app, app.cmd), L"CmdTest has the focus at start");
         check(text_of(app.pic).empty(), L"surface starts empty", text_of(app.pic));
 
@@ -384,11 +402,35 @@ void form_and_keyboard() {
     finish(app);
 }
 
+// Only the 24th line differs between a 23- and a 24-line report: were it clipped, so would the
+// difference be. It must also lie in the lower quarter of the surface, or the font did not
+// grow with the DPI.
+void check_longest_report_fits(App& app) {
+    Pixels shots[2];
+    for (int last : {0, 1}) {
+        serve_device(1, 0, record("Speakers", 100, 1, 1280, -1, 2, last ? -1 : ~16));
+        PostMessageW(app.cmd, BM_CLICK, 0, 0);
+        answer_box(app, L"23 then 24 lines", kFound);
+        report_after_ok(app);
+        shots[last] = settled(app.pic, [&](const Pixels& p) { return !last || p != shots[0]; });
+    }
+    RECT pr;
+    GetClientRect(app.pic, &pr);
+    int lowest = -1;
+    for (size_t i = 0; i < shots[0].size() && i < shots[1].size(); ++i) {
+        lowest = shots[0][i] != shots[1][i] ? int(i / pr.right) : lowest;
+    }
+    check(lowest >= pr.bottom * 3 / 4 && lowest < pr.bottom - 1,
+          L"24th line drawn inside the surface, in its lower quarter",
+          L"lowest changed row " + std::to_wstring(lowest) + L" of " + std::to_wstring(pr.bottom));
+}
+
 void reports() {
     const std::wstring stereo = L"立体声扬声器";
     std::string gbk(12, '\0');
     WideCharToMultiByte(936, 0, stereo.c_str(), 6, gbk.data(), 12, nullptr, nullptr);
     const Lines no_flags = {L"扩展输出功能列表："};
+    const std::string lone_lead = record(std::string(31, 'A') + "\x81", 100, 1, 1280, 0, 2, 0);
     const struct {
         const wchar_t* name;
         unsigned rc;
@@ -404,6 +446,18 @@ void reports() {
          header(stereo, L" 100 ", L" 1 ", L" 5 . 0 ", L" 2") + no_flags},
         {L"name without NUL, 12 channels", 0, record(std::string(32, 'A'), 100, 1, 1280, 0, 12, 0),
          header(std::wstring(32, L'A'), L" 100 ", L" 1 ", L" 5 . 0 ", L" 12") + no_flags},
+        // What a faulty driver could send.
+        {L"every byte 0xFF", 0, std::string(52, '\xFF'),
+         header(acp_name(std::string(32, '\xFF')), L"-1 ", L"-1 ", L" 0 .-1 ", L"-1") +
+             kAllFormats + no_flags + kAllFeatures},
+        {L"lone lead byte as byte 31, no NUL", 0, lone_lead,
+         header(acp_name(lone_lead.substr(8, 32)), L" 100 ", L" 1 ", L" 5 . 0 ", L" 2") + no_flags},
+        {L"name of only spaces", 0, record(std::string(32, ' '), 100, 1, 1280, 0, 2, 0),
+         header(L"", L" 100 ", L" 1 ", L" 5 . 0 ", L" 2") + no_flags},
+        {L"wChannels 0xFFFF", 0, record("Speakers", 100, 1, 1280, 0, -1, 0),
+         header(L"Speakers", L" 100 ", L" 1 ", L" 5 . 0 ", L"-1") + no_flags},
+        {L"query failing after a partial write", 6, kWorkedRecord.substr(0, 10),
+         header(L"Sp", L" 100 ", L" 1 ", L" 5 . 0 ", L" 0") + no_flags},
     };
     App app;
     serve_device(1, 0, kWorkedRecord);
@@ -417,24 +471,7 @@ void reports() {
             same_lines(report_after_ok(app), c.want, std::wstring(c.name) + L": report");
         }
     }
-    // Only the 24th line differs between these two reports: were it clipped, so would the
-    // difference be.
-    Pixels shots[2];
-    for (int last : {0, 1}) {
-        serve_device(1, 0, record("Speakers", 100, 1, 1280, -1, 2, last ? -1 : ~16));
-        PostMessageW(app.cmd, BM_CLICK, 0, 0);
-        answer_box(app, L"23 then 24 lines", kFound);
-        report_after_ok(app);
-        shots[last] = settled(app.pic, [&](const Pixels& p) { return !last || p != shots[0]; });
-    }
-    RECT pr;
-    GetClientRect(app.pic, &pr);
-    int lowest = -1;
-    for (size_t i = 0; i < shots[0].size() && i < shots[1].size(); ++i) {
-        lowest = shots[0][i] != shots[1][i] ? int(i / pr.right) : lowest;
-    }
-    check(lowest >= 0 && lowest < pr.bottom - 1, L"24th line drawn inside the surface",
-          L"lowest changed row " + std::to_wstring(lowest) + L" of " + std::to_wstring(pr.bottom));
+    check_longest_report_fits(app);
     finish(app);
 }
 
@@ -548,6 +585,143 @@ void resources() {
     FreeLibrary(m);
 }
 
+// run.sh starts Wine again at each further DPI for this.
+void dpi_layout() {
+    App app;
+    serve_device(1, 0, kWorkedRecord);
+    if (launch(app, exe, L"native")) {
+        check_layout(app);
+        check_longest_report_fits(app);
+    }
+    finish(app);
+}
+
+// One press answered, ending with the worked example on the surface.
+bool press_once(App& app, const std::wstring& want, DWORD poll_ms = 50) {
+    PostMessageW(app.cmd, BM_CLICK, 0, 0);
+    HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs);
+    if (!box) {
+        return false;
+    }
+    PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
+    return poll(
+        kWaitMs, [&] { return !IsWindow(box) && text_of(app.pic) == want; }, poll_ms);
+}
+
+std::wstring joined(const Lines& lines) {
+    std::wstring all;
+    for (const std::wstring& line : lines) {
+        all += (all.empty() ? L"" : L"\r\n") + line;
+    }
+    return all;
+}
+
+SIZE_T working_set(App& app) {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    GetProcessMemoryInfo(app.pi.hProcess, &counters, sizeof counters);
+    return counters.WorkingSetSize;
+}
+
+// Memory must not grow with use. GetGuiResources is a stub under Wine (always 0): the figures
+// mean something on Windows only.
+void memory(int presses) {
+    App app;
+    serve_device(1, 0, kWorkedRecord);
+    if (!launch(app, exe, L"native")) {
+        return finish(app);
+    }
+    const std::wstring want = joined(kWorked);
+    int done = press_once(app, want) ? 1 : 0;
+    const SIZE_T first = working_set(app);
+    const DWORD gdi = GetGuiResources(app.pi.hProcess, GR_GDIOBJECTS),
+                user = GetGuiResources(app.pi.hProcess, GR_USEROBJECTS);
+    while (done > 0 && done < presses && press_once(app, want)) {
+        ++done;
+    }
+    const SIZE_T last = working_set(app);
+    check(done == presses && first > 0 && last <= first + 256 * 1024,
+          std::to_wstring(presses) + L" presses: working set within 256 KB of the first",
+          std::to_wstring(done) + L" presses, " + std::to_wstring(first / 1024) + L" KB -> " +
+              std::to_wstring(last / 1024) + L" KB");
+    say(L"memory: working set " + std::to_wstring(first / 1024) + L" KB after 1 press, " +
+        std::to_wstring(last / 1024) + L" KB after " + std::to_wstring(done) +
+        L"; GUI objects GDI " + std::to_wstring(gdi) + L" -> " +
+        std::to_wstring(GetGuiResources(app.pi.hProcess, GR_GDIOBJECTS)) + L", USER " +
+        std::to_wstring(user) + L" -> " +
+        std::to_wstring(GetGuiResources(app.pi.hProcess, GR_USEROBJECTS)));
+    finish(app);
+}
+
+double now_ms() {
+    LARGE_INTEGER t, f;
+    QueryPerformanceCounter(&t), QueryPerformanceFrequency(&f);
+    return 1000.0 * double(t.QuadPart) / double(f.QuadPart);
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty()      ? 0
+           : v.size() % 2 ? v[v.size() / 2]
+                          : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+std::wstring ms(double v) {
+    return std::to_wstring(int(v + 0.5)) + L" ms";
+}
+
+// From CreateProcess until the main window is shown and the program waits for input.
+double start_to_idle(const std::wstring& path, const wchar_t* cls) {
+    App app;
+    const double start = now_ms();
+    if (!launch(app, path, L"native")) {
+        return finish(app), -1;
+    }
+    WaitForInputIdle(app.pi.hProcess, kStartMs);
+    const double elapsed = now_ms() - start;
+    HWND form = top_window(app.pi.dwProcessId, cls, kWaitMs);
+    PostMessageW(form, WM_CLOSE, 0, 0);
+    exit_code_within(app, kWaitMs);
+    finish(app);
+    return elapsed;
+}
+
+// Alternating runs, so that whatever else the machine does falls on both alike.
+void bench_startup(int runs, const std::wstring& bare) {
+    std::vector<double> kelvane, yardstick;
+    for (int i = 0; i < runs; ++i) {
+        kelvane.push_back(start_to_idle(exe, L"KelvaneForm"));
+        yardstick.push_back(start_to_idle(bare, L"BareWindow"));
+    }
+    wchar_t ratio[16];
+    swprintf(ratio, 16, L"%.2f", median(kelvane) / median(yardstick));
+    say(L"start-up: Kelvane " + ms(median(kelvane)) + L", bare window " + ms(median(yardstick)) +
+        L" (medians of " + std::to_wstring(runs) + L" alternating runs each), ratio " + ratio);
+}
+
+// From the OK click to the whole report on the surface.
+void bench_latency(int runs) {
+    App app;
+    serve_device(1, 0, kWorkedRecord);
+    std::vector<double> times;
+    if (launch(app, exe, L"native")) {
+        const std::wstring want = joined(kWorked);
+        for (int i = 0; i < runs; ++i) {
+            PostMessageW(app.cmd, BM_CLICK, 0, 0);
+            HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs);
+            HWND ok = GetDlgItem(box, IDOK);
+            const double start = now_ms();
+            PostMessageW(ok, BM_CLICK, 0, 0);
+            if (poll(
+                    kWaitMs, [&] { return text_of(app.pic) == want; }, 1)) {
+                times.push_back(now_ms() - start);
+            }
+        }
+    }
+    finish(app);
+    say(L"latency: OK click to full report, median " + ms(median(times)) + L" of " +
+        std::to_wstring(times.size()) + L" presses");
+}
+
 // show.sh: the worked example on screen. Given a folder, it also presses the button and saves
 // pictures of the box and of the report there, for machines without a display.
 void save_bmp(const std::wstring& path, RECT r) {
@@ -585,12 +759,18 @@ void show(const std::wstring& dir) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const bool showing = argc > 1 && argv[1] == std::wstring(L"--show");
-    if (argc < 2 + showing || argc > 2 + 2 * showing) {
-        say(L"usage: kelvane_e2e [--show] PATH\\Kelvane.exe [PICTURE_DIR]");
+    // Real pixels at every DPI: Wine would otherwise scale other programs' geometry to 96 DPI.
+    SetProcessDPIAware();
+    const std::wstring mode = argc > 1 && argv[1][0] == L'-' ? argv[1] : L"";
+    const int first = mode.empty() ? 1 : 2;
+    if (argc <= first) {
+        say(L"usage: kelvane_e2e [--dpi | --show [PICTURE_DIR] | --bench-startup N BARE.exe |"
+            L" --bench-latency N] PATH\\Kelvane.exe");
         return 2;
     }
-    exe = argv[1 + showing];
+    exe = argv[first];
+    const std::wstring extra = argc > first + 1 ? argv[first + 1] : L"";
+    const std::wstring extra2 = argc > first + 2 ? argv[first + 2] : L"";
     wchar_t self[MAX_PATH], tmp[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     here = self;
@@ -598,14 +778,25 @@ int wmain(int argc, wchar_t** argv) {
     GetTempPathW(MAX_PATH, tmp);
     device_file = std::wstring(tmp) + L"kelvane_device.txt";
     SetEnvironmentVariableW(L"KELVANE_FAKE_WINMM", device_file.c_str());
-    if (showing) {
-        return show(argc == 4 ? argv[3] : L""), 0;
+    if (mode == L"--show") {
+        return show(extra), 0;
     }
-    resources();
-    form_and_keyboard();
-    reports();
-    no_device();
-    planted_dll();
+    if (mode == L"--bench-startup") {
+        return bench_startup(_wtoi(extra.c_str()), extra2), 0;
+    }
+    if (mode == L"--bench-latency") {
+        return bench_latency(_wtoi(extra.c_str())), 0;
+    }
+    if (mode == L"--dpi") {
+        dpi_layout();
+    } else {
+        resources();
+        form_and_keyboard();
+        reports();
+        no_device();
+        planted_dll();
+        memory(200);
+    }
     say(std::to_wstring(passed) + L" passed, " + std::to_wstring(failed) + L" failed");
     return failed ? 1 : 0;
 }

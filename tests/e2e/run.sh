@@ -1,10 +1,22 @@
 #!/usr/bin/env bash
-# End-to-end tests: Kelvane.exe under Wine, driven by kelvane_e2e.exe.
+# End-to-end tests: Kelvane.exe under Wine, driven by kelvane_e2e.exe; the whole suite at 96 DPI,
+# then the layout and the longest report again at 120, 144 and 192 DPI.
 #   tests/e2e/run.sh BUILD_DIR        (after cmake --build --preset windows)
 set -euo pipefail
 . "$(dirname "$0")/wine_env.sh" "${1:-}"
 start=$SECONDS
+log=$build/e2e.log
+: >"$log"
 status=0
-timeout 900 wine "$build/tests/e2e/kelvane_e2e.exe" "$(winpath "$build/Kelvane.exe")" || status=$?
+driver() { timeout 900 wine "$build/tests/e2e/kelvane_e2e.exe" "$@" "$(winpath "$build/Kelvane.exe")" | tee -a "$log"; }
+set_dpi 96
+driver || status=1
+for dpi in 120 144 192; do
+    echo "-- at $dpi DPI"
+    set_dpi "$dpi"
+    driver --dpi || status=1
+done
+set_dpi 96
+awk '/^[0-9]+ passed, [0-9]+ failed$/ { p += $1; f += $3 } END { print "e2e: " p " passed, " f " failed" }' "$log"
 echo "e2e: $((SECONDS - start)) s under Wine"
 exit $status

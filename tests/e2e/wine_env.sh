@@ -45,7 +45,7 @@ trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ]; then
     n=90
     while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
-    Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb :$n -screen 0 2048x1536x24 -nolisten tcp >/dev/null 2>&1 &
     xvfb_pid=$!
     export DISPLAY=:$n
     for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
@@ -75,14 +75,26 @@ REG
     wineserver -w
     touch "$WINEPREFIX/.kelvane-ready"
 fi
-wineserver -p
 # Boot Wine's services before the first real program; under qemu the boot can stall, so it is
 # bounded and retried from a fresh server.
-for _ in 1 2 3; do
-    timeout 120 wine cmd /c exit >/dev/null 2>&1 && break
-    wineserver -k 2>/dev/null || true
+start_wine() {
     wineserver -p
-done
+    for _ in 1 2 3; do
+        timeout 120 wine cmd /c exit >/dev/null 2>&1 && return
+        wineserver -k 2>/dev/null || true
+        wineserver -p
+    done
+}
+
+# Wine takes the DPI from the registry when its server starts.
+set_dpi() {
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+    wineserver -k 2>/dev/null || true
+    wineserver -w
+    start_wine
+}
+
+start_wine
 cp "$build/tests/e2e/fake/winmm.dll" "$WINEPREFIX/drive_c/windows/system32/winmm.dll"
 
 winpath() { local p; p=$(realpath "$1"); echo "Z:${p//\//\\}"; }
