@@ -119,6 +119,14 @@ HWND top_window(DWORD pid, const wchar_t* cls, DWORD ms) {
 
 // Wine takes DLL overrides, when a process starts, from WINEDLLOVERRIDES in the Unix environment
 // (which a Windows parent cannot change) or else from the registry, per program name.
+bool spawn(App& app, const std::wstring& path) {
+    std::wstring cmdline = L"\"" + path + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    return CreateProcessW(path.c_str(), cmdline.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &si, &app.pi);
+}
+
 bool launch(App& app, const std::wstring& path, const std::wstring& winmm) {
     HKEY key;
     RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Kelvane.exe\\DllOverrides", 0,
@@ -126,11 +134,7 @@ bool launch(App& app, const std::wstring& path, const std::wstring& winmm) {
     RegSetValueExW(key, L"winmm", 0, REG_SZ, reinterpret_cast<const BYTE*>(winmm.c_str()),
                    DWORD(winmm.size() + 1) * sizeof(wchar_t));
     RegCloseKey(key);
-    std::wstring cmdline = L"\"" + path + L"\"";
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    if (CreateProcessW(path.c_str(), cmdline.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &si, &app.pi)) {
+    if (spawn(app, path)) {
         app.form = top_window(app.pi.dwProcessId, L"KelvaneForm", kStartMs);
         app.cmd = GetDlgItem(app.form, 100), app.pic = GetDlgItem(app.form, 101);
     }
@@ -673,16 +677,16 @@ std::wstring ms(double v) {
 double start_to_idle(const std::wstring& path, const wchar_t* cls) {
     App app;
     const double start = now_ms();
-    if (!launch(app, path, L"native")) {
-        return finish(app), -1;
+    if (!spawn(app, path)) {
+        return -1;
     }
     WaitForInputIdle(app.pi.hProcess, kStartMs);
+    HWND form = top_window(app.pi.dwProcessId, cls, kStartMs);
     const double elapsed = now_ms() - start;
-    HWND form = top_window(app.pi.dwProcessId, cls, kWaitMs);
     PostMessageW(form, WM_CLOSE, 0, 0);
     exit_code_within(app, kWaitMs);
     finish(app);
-    return elapsed;
+    return form ? elapsed : -1;
 }
 
 // Alternating runs, so that whatever else the machine does falls on both alike.
@@ -762,15 +766,14 @@ int wmain(int argc, wchar_t** argv) {
     // Real pixels at every DPI: Wine would otherwise scale other programs' geometry to 96 DPI.
     SetProcessDPIAware();
     const std::wstring mode = argc > 1 && argv[1][0] == L'-' ? argv[1] : L"";
-    const int first = mode.empty() ? 1 : 2;
-    if (argc <= first) {
+    if (argc < (mode.empty() ? 2 : 3)) {
         say(L"usage: kelvane_e2e [--dpi | --show [PICTURE_DIR] | --bench-startup N BARE.exe |"
             L" --bench-latency N] PATH\\Kelvane.exe");
         return 2;
     }
-    exe = argv[first];
-    const std::wstring extra = argc > first + 1 ? argv[first + 1] : L"";
-    const std::wstring extra2 = argc > first + 2 ? argv[first + 2] : L"";
+    exe = argv[argc - 1];
+    const std::wstring extra = argc > 3 ? argv[2] : L"";
+    const std::wstring extra2 = argc > 4 ? argv[3] : L"";
     wchar_t self[MAX_PATH], tmp[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     here = self;

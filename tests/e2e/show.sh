@@ -6,14 +6,15 @@
 set -euo pipefail
 [ -n "${DISPLAY:-}" ] && shots= || shots=yes
 . "$(dirname "$0")/wine_env.sh" "${1:-}"
-driver=("$build/tests/e2e/kelvane_e2e.exe" --show "$(winpath "$build/Kelvane.exe")")
+driver=$build/tests/e2e/kelvane_e2e.exe
+kelvane=$(winpath "$build/Kelvane.exe")
 if [ -z "$shots" ]; then
-    wine "${driver[@]}"
+    wine "$driver" --show "$kelvane"
     exit
 fi
 dir=$build/screenshots
 mkdir -p "$dir"
-wine "${driver[@]}" "$(winpath "$dir")"
+wine "$driver" --show "$(winpath "$dir")" "$kelvane"
 for name in box report; do
     convert "$dir/$name.bmp" "$dir/$name.png" && rm "$dir/$name.bmp"
     echo "$dir/$name.png"
