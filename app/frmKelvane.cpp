@@ -64,7 +64,7 @@ bool frmKelvane::Create(HINSTANCE instance) {
     instance_ = instance;
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = WndProc;
+    wc.lpfnWndProc = WindowThunk<frmKelvane>;
     wc.hInstance = instance;
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
@@ -96,18 +96,6 @@ bool frmKelvane::PreTranslateMessage(MSG& msg) {
     return IsDialogMessageW(hwnd_, &msg) != FALSE;
 }
 
-LRESULT CALLBACK frmKelvane::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self =
-            static_cast<frmKelvane*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->hwnd_ = hwnd;
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<frmKelvane*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    return self ? self->HandleMessage(message, wParam, lParam)
-                : DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
 LRESULT frmKelvane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
@@ -129,9 +117,6 @@ LRESULT frmKelvane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;
-        case WM_NCDESTROY:
-            SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-            break;
     }
     return DefWindowProcW(hwnd_, message, wParam, lParam);
 }

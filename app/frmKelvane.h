@@ -6,6 +6,7 @@
 #include "device/Module1.h"
 #include "report/report_surface.h"
 #include "report/scoped_gdi.h"
+#include "report/window_thunk.h"
 
 class frmKelvane {
   public:
@@ -22,7 +23,8 @@ class frmKelvane {
     bool PreTranslateMessage(MSG& msg);
 
   private:
-    static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    template <typename Owner>
+    friend LRESULT CALLBACK WindowThunk(HWND, UINT, WPARAM, LPARAM);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     bool OnCreate();
     void OnActivate(WPARAM wParam);

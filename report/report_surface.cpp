@@ -5,7 +5,7 @@
 bool ReportSurface::Register(HINSTANCE instance) {
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = WndProc;
+    wc.lpfnWndProc = WindowThunk<ReportSurface>;
     wc.hInstance = instance;
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
@@ -90,18 +90,6 @@ void ReportSurface::PaintContent(HDC dc) const {
     }
 }
 
-LRESULT CALLBACK ReportSurface::WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self =
-            static_cast<ReportSurface*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->hwnd_ = hwnd;
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<ReportSurface*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    return self ? self->HandleMessage(message, wParam, lParam)
-                : DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
 LRESULT ReportSurface::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_ERASEBKGND:
@@ -117,12 +105,6 @@ LRESULT ReportSurface::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         case WM_LBUTTONDOWN:
             SetFocus(hwnd_);
             return 0;
-        case WM_NCDESTROY: {
-            HWND hwnd = hwnd_;
-            SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-            hwnd_ = nullptr;
-            return DefWindowProcW(hwnd, message, wParam, lParam);
-        }
     }
     return DefWindowProcW(hwnd_, message, wParam, lParam);
 }

@@ -11,6 +11,7 @@
 
 #include "report/print_item.h"
 #include "report/scoped_gdi.h"
+#include "report/window_thunk.h"
 
 class ReportSurface {
   public:
@@ -28,7 +29,8 @@ class ReportSurface {
     void Print(const kelvane::PrintStatement& statement);
 
   private:
-    static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    template <typename Owner>
+    friend LRESULT CALLBACK WindowThunk(HWND, UINT, WPARAM, LPARAM);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void PaintContent(HDC dc) const;
     int MeasureLineHeight() const;
