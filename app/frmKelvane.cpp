@@ -32,14 +32,6 @@ void Place(HWND control, const TwipRect& rect, UINT dpi) {
                  Px(rect.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-int CellHeight(HFONT font) {
-    ScopedScreenDc screen;
-    ScopedSelect select(screen.dc(), font);
-    TEXTMETRICW metrics = {};
-    GetTextMetricsW(screen.dc(), &metrics);
-    return metrics.tmHeight;
-}
-
 // The system's message font at this DPI, made smaller only if the longest
 // report would not fit into the surface with it.
 ScopedFont CreateUiFont(UINT dpi, int maxCellHeight) {
@@ -50,7 +42,7 @@ ScopedFont CreateUiFont(UINT dpi, int maxCellHeight) {
     const int systemDpi = static_cast<int>(WindowDpi(nullptr));
     logFont.lfHeight = MulDiv(logFont.lfHeight, static_cast<int>(dpi), systemDpi);
     ScopedFont font(CreateFontIndirectW(&logFont));
-    if (font && CellHeight(font.get()) > maxCellHeight) {
+    if (font && FontCellHeight(font.get()) > maxCellHeight) {
         logFont.lfHeight = maxCellHeight;  // positive: the whole cell, leading included
         logFont.lfWidth = 0;
         font.reset(CreateFontIndirectW(&logFont));
@@ -62,14 +54,8 @@ ScopedFont CreateUiFont(UINT dpi, int maxCellHeight) {
 
 bool frmKelvane::Create(HINSTANCE instance) {
     instance_ = instance;
-    WNDCLASSEXW wc = {};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = WindowThunk<frmKelvane>;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-    wc.lpszClassName = kClassName;
-    if (!RegisterClassExW(&wc) || !ReportSurface::Register(instance)) {
+    if (!RegisterOwnerClass<frmKelvane>(instance, kClassName) ||
+        !ReportSurface::Register(instance)) {
         return false;
     }
     // The real size is set in OnCreate, once the window's DPI is known.

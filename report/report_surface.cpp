@@ -3,14 +3,7 @@
 #include "resources/resource.h"
 
 bool ReportSurface::Register(HINSTANCE instance) {
-    WNDCLASSEXW wc = {};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = WindowThunk<ReportSurface>;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-    wc.lpszClassName = kClassName;
-    return RegisterClassExW(&wc) != 0;
+    return RegisterOwnerClass<ReportSurface>(instance, kClassName);
 }
 
 HWND ReportSurface::Create(HWND parent, int id, HINSTANCE instance) {
@@ -20,9 +13,14 @@ HWND ReportSurface::Create(HWND parent, int id, HINSTANCE instance) {
                            instance, this);
 }
 
+// Until the form hands over its font, the stock GUI font stands in.
+HFONT ReportSurface::Font() const {
+    return font_ ? font_ : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+}
+
 void ReportSurface::SetFont(HFONT font) {
     font_ = font;
-    lineHeight_ = MeasureLineHeight();
+    lineHeight_ = FontCellHeight(Font());
     InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
@@ -63,14 +61,6 @@ void ReportSurface::PublishText() {
     SetWindowTextW(hwnd_, reinterpret_cast<const wchar_t*>(text.c_str()));
 }
 
-int ReportSurface::MeasureLineHeight() const {
-    ScopedScreenDc screen;
-    ScopedSelect select(screen.dc(), font_ ? font_ : GetStockObject(DEFAULT_GUI_FONT));
-    TEXTMETRICW metrics = {};
-    GetTextMetricsW(screen.dc(), &metrics);
-    return metrics.tmHeight;
-}
-
 void ReportSurface::PaintContent(HDC dc) const {
     RECT client;
     GetClientRect(hwnd_, &client);
@@ -78,7 +68,7 @@ void ReportSurface::PaintContent(HDC dc) const {
     if (icon_) {
         DrawIconEx(dc, 0, 0, icon_.get(), iconSize_, iconSize_, 0, nullptr, DI_NORMAL);
     }
-    ScopedSelect select(dc, font_ ? font_ : GetStockObject(DEFAULT_GUI_FONT));
+    ScopedSelect select(dc, Font());
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
     const int height = lineHeight_;

@@ -33,7 +33,7 @@ class ReportSurface {
     friend LRESULT CALLBACK WindowThunk(HWND, UINT, WPARAM, LPARAM);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void PaintContent(HDC dc) const;
-    int MeasureLineHeight() const;
+    HFONT Font() const;
     void PublishText();
 
     HWND hwnd_ = nullptr;

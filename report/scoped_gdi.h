@@ -57,6 +57,15 @@ class ScopedScreenDc {
     HDC dc_;
 };
 
+// Height of one line of text in a font: the pitch of the report's lines.
+inline int FontCellHeight(HFONT font) {
+    ScopedScreenDc screen;
+    ScopedSelect select(screen.dc(), font);
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(screen.dc(), &metrics);
+    return metrics.tmHeight;
+}
+
 inline ScopedIcon LoadAppIcon(HINSTANCE instance, int resourceId, int size) {
     return ScopedIcon(static_cast<HICON>(
         LoadImageW(instance, MAKEINTRESOURCEW(resourceId), IMAGE_ICON, size, size, 0)));

@@ -1,4 +1,4 @@
-// The window procedure of the program's own window classes: it finds the C++
+// The window class and window procedure of the program's own windows: it finds the C++
 // object that owns the window (handed over at creation, then kept in
 // GWLP_USERDATA) and passes it the message. The owner has `HWND hwnd_` and
 // `LRESULT HandleMessage(UINT, WPARAM, LPARAM)`, and befriends this function.
@@ -24,4 +24,17 @@ LRESULT CALLBACK WindowThunk(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
     return owner->HandleMessage(message, wParam, lParam);
+}
+
+// Both of the program's classes draw on the dialog face colour with an arrow cursor.
+template <typename Owner>
+bool RegisterOwnerClass(HINSTANCE instance, const wchar_t* className) {
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = WindowThunk<Owner>;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    wc.lpszClassName = className;
+    return RegisterClassExW(&wc) != 0;
 }
