@@ -1,6 +1,6 @@
 #include "app/dpi.h"
 
-#include "report/scoped_gdi.h"
+#include "win32/scoped_gdi.h"
 
 namespace {
 

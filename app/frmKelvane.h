@@ -5,8 +5,8 @@
 
 #include "device/Module1.h"
 #include "report/report_surface.h"
-#include "report/scoped_gdi.h"
-#include "report/window_thunk.h"
+#include "win32/scoped_gdi.h"
+#include "win32/window_thunk.h"
 
 class frmKelvane {
   public:

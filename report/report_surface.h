@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "report/print_item.h"
-#include "report/scoped_gdi.h"
-#include "report/window_thunk.h"
+#include "win32/scoped_gdi.h"
+#include "win32/window_thunk.h"
 
 class ReportSurface {
   public:
