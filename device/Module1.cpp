@@ -28,17 +28,25 @@ HMODULE LoadFromSystemFolder() {
 
 }  // namespace
 
-Module1::Module1() : winmm_(LoadFromSystemFolder()) {
+// A failed load is not retried: the answer would not change while the program runs.
+void Module1::LoadOnce() {
+    if (tried_) {
+        return;
+    }
+    tried_ = true;
+    winmm_.reset(LoadFromSystemFolder());
     if (winmm_) {
         numDevs_ = Bind<NumDevsFn>(winmm_.get(), "waveOutGetNumDevs");
         devCaps_ = Bind<DevCapsFn>(winmm_.get(), "waveOutGetDevCapsA");
     }
 }
 
-UINT Module1::waveOutGetNumDevs() const {
+UINT Module1::waveOutGetNumDevs() {
+    LoadOnce();
     return numDevs_ ? numDevs_() : 0;
 }
 
-UINT Module1::waveOutGetDevCapsA(UINT uDeviceID, void* pwoc, UINT cbwoc) const {
+UINT Module1::waveOutGetDevCapsA(UINT uDeviceID, void* pwoc, UINT cbwoc) {
+    LoadOnce();
     return devCaps_ ? devCaps_(uDeviceID, pwoc, cbwoc) : kNoDriver;
 }

@@ -7,16 +7,18 @@
 
 #include <memory>
 
+// winmm.dll (and the audio stack it brings up) is loaded on the first call,
+// not at start: a user who never presses the button never pays for it.
 class Module1 {
   public:
-    Module1();
-
     // Zero when winmm.dll could not be loaded: no usable sound device then.
-    UINT waveOutGetNumDevs() const;
+    UINT waveOutGetNumDevs();
     // MMSYSERR_NODRIVER when winmm.dll could not be loaded.
-    UINT waveOutGetDevCapsA(UINT uDeviceID, void* pwoc, UINT cbwoc) const;
+    UINT waveOutGetDevCapsA(UINT uDeviceID, void* pwoc, UINT cbwoc);
 
   private:
+    void LoadOnce();
+
     using NumDevsFn = UINT(WINAPI*)();
     using DevCapsFn = UINT(WINAPI*)(UINT_PTR, void*, UINT);
     struct FreeModule {
