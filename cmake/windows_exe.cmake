@@ -22,6 +22,16 @@ add_executable(Kelvane WIN32
 target_compile_options(Kelvane PRIVATE ${KELVANE_SIZE_FLAGS})
 target_link_libraries(Kelvane PRIVATE kelvane_core)
 target_link_options(Kelvane PRIVATE -municode -static -s -Wl,--gc-sections)
+# Reproducible: no link time stamp, and no build-machine paths in the image, so two builds of one
+# commit are byte-identical wherever they ran.
+target_compile_options(Kelvane PRIVATE -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.)
+target_compile_options(kelvane_core PRIVATE -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.)
+target_link_options(Kelvane PRIVATE -Wl,--no-insert-timestamp)
+# ASLR and DEP (binutils' defaults, asked for anyway), no Terminal Server compatibility shims, and
+# a subsystem version that matches the manifest's Windows 7 floor.
+target_link_options(Kelvane PRIVATE -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware
+  -Wl,--major-subsystem-version,6 -Wl,--minor-subsystem-version,1
+  -Wl,--major-os-version,6 -Wl,--minor-os-version,1)
 # windres: the scripts are UTF-8 and say so with #pragma code_page(65001).
 set_source_files_properties(resources/Kelvane.rc PROPERTIES OBJECT_DEPENDS
   "${CMAKE_CURRENT_SOURCE_DIR}/resources/Kelvane.ico;${CMAKE_CURRENT_SOURCE_DIR}/resources/Kelvane.manifest")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Checks on the built Kelvane.exe itself: its size budget, and that its import
-# table reaches no registry, network or file-writing function.
+# Checks on the built Kelvane.exe itself: its size budget, its PE hardening flags, that its
+# import table reaches no registry, network or file-writing function, and that a second build
+# from another folder is byte-identical.
 #   tests/exe_checks.sh BUILD_DIR
 set -euo pipefail
 exe=${1:?usage: $0 BUILD_DIR}/Kelvane.exe
@@ -39,5 +40,44 @@ if [ -n "$touched" ]; then
 fi
 # The C runtime's start-up brings these along to report its own fatal errors on stderr.
 echo "stream output (C runtime start-up only): $(grep -E ': (fprintf|vfprintf|fwrite)$' <<<"$imports" | cut -d' ' -f2 | tr '\n' ' ')"
+
+# ASLR, DEP, no Terminal Server shims, and a subsystem version matching the manifest's Windows 7.
+headers=$(i686-w64-mingw32-objdump -p "$exe")
+header() { awk -v k="$1" '$1 == k {print $2}' <<<"$headers"; }
+characteristics=$((0x$(header DllCharacteristics)))
+subsystem="$(header MajorSubsystemVersion).$(header MinorSubsystemVersion)"
+echo "PE: DllCharacteristics 0x$(printf %04x $characteristics), subsystem version $subsystem," \
+     "time stamp $(sed -n "s/^Time\/Date\s*//p" <<<"$headers")"
+for flag in DYNAMIC_BASE:0x40 NX_COMPAT:0x100 TERMINAL_SERVER_AWARE:0x8000; do
+    if [ $((characteristics & ${flag#*:})) -eq 0 ]; then
+        echo "FAIL: ${flag%%:*} is not set"
+        failed=1
+    fi
+done
+if [ "$subsystem" != 6.1 ]; then
+    echo "FAIL: subsystem version $subsystem, want 6.1"
+    failed=1
+fi
+
+# The same sources built again in other folders, source and build alike.
+copy=$(mktemp -d)
+trap 'rm -rf "$copy"' EXIT
+src=$(cd "$(dirname "$0")/.." && pwd)
+(cd "$src" && git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$copy")
+if cmake --preset windows -S "$copy" -B "$copy/out" >/dev/null &&
+    cmake --build "$copy/out" --target Kelvane >/dev/null; then
+    ours=$(sha256sum <"$exe" | cut -d' ' -f1)
+    theirs=$(sha256sum <"$copy/out/Kelvane.exe" | cut -d' ' -f1)
+    echo "reproducible: SHA-256 $ours here, $theirs from $copy"
+    if [ "$ours" != "$theirs" ]; then
+        echo "FAIL: a second build from another folder differs"
+        cmp -l "$exe" "$copy/out/Kelvane.exe" | head -5
+        failed=1
+    fi
+else
+    echo "FAIL: the second build did not build"
+    failed=1
+fi
+
 [ $failed -eq 0 ] && echo "exe checks: passed" || echo "exe checks: FAILED"
 exit $failed
