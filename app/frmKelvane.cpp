@@ -97,6 +97,10 @@ LRESULT frmKelvane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_SETFOCUS:
             SetFocus(lastFocus_ ? lastFocus_ : CmdTest);
             return 0;
+        case WM_SYSCOLORCHANGE:
+            // Only top-level windows hear of a new colour scheme.
+            InvalidateRect(Picture1.hwnd(), nullptr, TRUE);
+            return 0;
         case WM_DPICHANGED:
             OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;

@@ -17,6 +17,7 @@ add_executable(Kelvane WIN32
   device/Module1.cpp
   device/device_query.cpp
   report/report_surface.cpp
+  win32/clipboard.cpp
   resources/Kelvane.rc
 )
 target_compile_options(Kelvane PRIVATE ${KELVANE_SIZE_FLAGS})

@@ -1,6 +1,24 @@
 #include "report/report_surface.h"
 
+#include <windowsx.h>
+
+#include "report/watermark.h"
 #include "resources/resource.h"
+#include "win32/clipboard.h"
+
+namespace {
+
+constexpr UINT kCopyCommand = 1;
+
+kelvane::Rgb ToRgb(COLORREF colour) {
+    return {GetRValue(colour), GetGValue(colour), GetBValue(colour)};
+}
+
+bool CtrlDown() {
+    return GetKeyState(VK_CONTROL) < 0;
+}
+
+}  // namespace
 
 bool ReportSurface::Register(HINSTANCE instance) {
     return RegisterOwnerClass<ReportSurface>(instance, kClassName);
@@ -53,21 +71,30 @@ void ReportSurface::Print(const kelvane::PrintStatement& statement) {
     InvalidateRect(hwnd_, &band, TRUE);
 }
 
-void ReportSurface::PublishText() {
+std::u16string ReportSurface::ReportText() const {
     std::u16string text;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         text += (i == 0 ? u"" : u"\r\n") + lines_[i];
     }
-    SetWindowTextW(hwnd_, reinterpret_cast<const wchar_t*>(text.c_str()));
+    return text;
+}
+
+void ReportSurface::PublishText() {
+    SetWindowTextW(hwnd_, reinterpret_cast<const wchar_t*>(ReportText().c_str()));
+}
+
+void ReportSurface::CopyReport() const {
+    if (!lines_.empty()) {
+        // A busy clipboard is given up on quietly: the user can simply try again.
+        CopyTextToClipboard(hwnd_, ReportText());
+    }
 }
 
 void ReportSurface::PaintContent(HDC dc) const {
     RECT client;
     GetClientRect(hwnd_, &client);
     FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
-    if (icon_) {
-        DrawIconEx(dc, 0, 0, icon_.get(), iconSize_, iconSize_, 0, nullptr, DI_NORMAL);
-    }
+    PaintWatermark(dc);
     ScopedSelect select(dc, Font());
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
@@ -77,6 +104,68 @@ void ReportSurface::PaintContent(HDC dc) const {
         TextOutW(dc, 0, y, reinterpret_cast<const wchar_t*>(line.c_str()),
                  static_cast<int>(line.size()));
         y += height;
+    }
+    PaintFocusCue(dc, client);
+}
+
+// The icon at full strength, then the surface colour laid over it at the
+// weight that leaves the icon only as strong as legibility allows.
+void ReportSurface::PaintWatermark(HDC dc) const {
+    if (!icon_) {
+        return;
+    }
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    const int iconWeight = kelvane::WatermarkAlpha(ToRgb(face), ToRgb(GetSysColor(COLOR_BTNTEXT)));
+    if (iconWeight == 0) {
+        return;
+    }
+    DrawIconEx(dc, 0, 0, icon_.get(), iconSize_, iconSize_, 0, nullptr, DI_NORMAL);
+    ScopedMemoryDc memory(CreateCompatibleDC(dc));
+    ScopedBitmap pixel(CreateCompatibleBitmap(dc, 1, 1));
+    if (!memory || !pixel) {
+        return;
+    }
+    ScopedSelect select(memory.get(), pixel.get());
+    SetPixelV(memory.get(), 0, 0, face);
+    const BLENDFUNCTION veil = {AC_SRC_OVER, 0, static_cast<BYTE>(255 - iconWeight), 0};
+    GdiAlphaBlend(dc, 0, 0, iconSize_, iconSize_, memory.get(), 0, 0, 1, 1, veil);
+}
+
+// Like the standard controls: shown while focused, unless the user works
+// with the mouse and the system hides keyboard cues.
+void ReportSurface::PaintFocusCue(HDC dc, const RECT& client) const {
+    const auto uiState = SendMessageW(hwnd_, WM_QUERYUISTATE, 0, 0);
+    if (GetFocus() == hwnd_ && !(uiState & UISF_HIDEFOCUS)) {
+        DrawFocusRect(dc, &client);
+    }
+}
+
+bool ReportSurface::OnKeyDown(WPARAM key) {
+    if (CtrlDown() && (key == 'C' || key == VK_INSERT)) {
+        CopyReport();
+        return true;
+    }
+    return false;
+}
+
+// From the mouse at the pointer; from the keyboard (lParam -1) at the
+// surface's top-left corner, where the report starts.
+void ReportSurface::ShowContextMenu(LPARAM screenPoint) {
+    POINT at = {GET_X_LPARAM(screenPoint), GET_Y_LPARAM(screenPoint)};
+    if (screenPoint == -1) {
+        at = {0, 0};
+        ClientToScreen(hwnd_, &at);
+    }
+    ScopedMenu menu(CreatePopupMenu());
+    if (!menu) {
+        return;
+    }
+    AppendMenuW(menu.get(), MF_STRING | (lines_.empty() ? MF_GRAYED : 0), kCopyCommand,
+                L"复制报告(&C)");
+    const UINT chosen = TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
+                                       at.x, at.y, 0, hwnd_, nullptr);
+    if (chosen == kCopyCommand) {
+        CopyReport();
     }
 }
 
@@ -94,6 +183,30 @@ LRESULT ReportSurface::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return 0;
         case WM_LBUTTONDOWN:
             SetFocus(hwnd_);
+            return 0;
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS:
+            InvalidateRect(hwnd_, nullptr, FALSE);
+            return 0;
+        case WM_UPDATEUISTATE:
+            DefWindowProcW(hwnd_, message, wParam, lParam);
+            InvalidateRect(hwnd_, nullptr, FALSE);
+            return 0;
+        case WM_KEYDOWN:
+            if (OnKeyDown(wParam)) {
+                return 0;
+            }
+            break;
+        case WM_KEYUP:
+            // Windows would turn this into WM_CONTEXTMENU, Wine does not: done
+            // here, once, for both.
+            if (wParam == VK_APPS) {
+                ShowContextMenu(-1);
+                return 0;
+            }
+            break;
+        case WM_CONTEXTMENU:
+            ShowContextMenu(lParam);
             return 0;
     }
     return DefWindowProcW(hwnd_, message, wParam, lParam);

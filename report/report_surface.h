@@ -1,7 +1,9 @@
 // Picture1: the sunken area the report is printed on, line under line, over
-// the application icon. It keeps the lines printed since the last Clear and
-// draws them on every paint, so covering, minimising or a message box never
-// erases the report. Its window text is the report, for screen readers.
+// the application icon, which shows faintly enough to keep the text legible.
+// It keeps the lines printed since the last Clear and draws them on every
+// paint, so covering, minimising or a message box never erases the report.
+// Its window text is the report, for screen readers, and the same text is
+// what Ctrl+C, Ctrl+Insert and its context menu put on the clipboard.
 #pragma once
 
 #include <windows.h>
@@ -33,8 +35,14 @@ class ReportSurface {
     friend LRESULT CALLBACK WindowThunk(HWND, UINT, WPARAM, LPARAM);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void PaintContent(HDC dc) const;
+    void PaintWatermark(HDC dc) const;
+    void PaintFocusCue(HDC dc, const RECT& client) const;
     HFONT Font() const;
+    std::u16string ReportText() const;
     void PublishText();
+    bool OnKeyDown(WPARAM key);
+    void ShowContextMenu(LPARAM screenPoint);
+    void CopyReport() const;
 
     HWND hwnd_ = nullptr;
     HINSTANCE instance_ = nullptr;

@@ -14,8 +14,18 @@ struct DestroyIconHandle {
     void operator()(HICON icon) const { DestroyIcon(icon); }
 };
 
+struct DestroyMenuHandle {
+    void operator()(HMENU menu) const { DestroyMenu(menu); }
+};
+struct DeleteMemoryDc {
+    void operator()(HDC dc) const { DeleteDC(dc); }
+};
+
 using ScopedFont = std::unique_ptr<std::remove_pointer_t<HFONT>, DeleteGdiObject>;
+using ScopedBitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, DeleteGdiObject>;
 using ScopedIcon = std::unique_ptr<std::remove_pointer_t<HICON>, DestroyIconHandle>;
+using ScopedMenu = std::unique_ptr<std::remove_pointer_t<HMENU>, DestroyMenuHandle>;
+using ScopedMemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, DeleteMemoryDc>;
 
 // Puts an object into a DC for one scope and puts the old one back.
 class ScopedSelect {
