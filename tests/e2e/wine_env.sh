@@ -1,19 +1,32 @@
-# Wine set-up shared by run.sh and show.sh; source it with the build folder:
-#   . tests/e2e/wine_env.sh BUILD_DIR
-# Gives one quiet 32-bit prefix per build folder, an X display, and a cleanup trap.
+# Wine set-up shared by the e2e, bench and run scripts; source it with the build folder and the
+# kind of prefix wanted:
+#   . tests/e2e/wine_env.sh BUILD_DIR [fake|audio|run]
+#   fake   build/windows/wineprefix: Wine's audio off and the test winmm.dll in system32, for
+#          records no real driver produces (the default)
+#   audio  build/windows/wineprefix-audio: Wine's own winmm and audio drivers, as Wine sets them
+#          up by default, for the e2e cases over a real sound server
+#   run    build/windows/wineprefix-run: the same, for the user's own run of Kelvane
+# Gives a quiet 32-bit prefix, an X display (Xvfb when there is none), and a cleanup trap.
 e2e_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
-export WINEARCH=win32 WINEPREFIX=$build/wineprefix WINEDEBUG=-all
-# Kelvane reads device names in the ANSI code page, which Wine takes from the Unix locale.
-export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
-# No Mono/Gecko prompts, no desktop menu files, and none of the device drivers Kelvane does not
-# need (under qemu they crash at Wine's start-up). winmm stays out of this list: it would override
-# the per-program choice the driver makes in the registry for each Kelvane run.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;mountmgr.sys,winebus.sys,wineusb.sys=d"
+build=$(cd "${1:?usage: $0 BUILD_DIR [fake|audio|run]}" && pwd)
+prefix_kind=${2:-fake}
+case $prefix_kind in
+    fake) export WINEPREFIX=$build/wineprefix ;;
+    audio | run) export WINEPREFIX=$build/wineprefix-$prefix_kind ;;
+    *) echo "unknown prefix kind: $prefix_kind" >&2; return 2 ;;
+esac
+export WINEARCH=win32 WINEDEBUG=-all
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
-locale -a | grep -qix zh_CN.utf8 || as_root localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+# Kelvane reads device names in the ANSI code page, which Wine takes from the Unix locale. The
+# locale must exist before it is exported, or every program started from here complains.
+locale -a 2>/dev/null | grep -qix zh_CN.utf8 || as_root localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+# No Mono/Gecko prompts, no desktop menu files, and none of the device drivers Kelvane does not
+# need (under qemu they crash at Wine's start-up). winmm stays out of this list: it would override
+# the per-program choice the e2e driver makes in the registry for each Kelvane run.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;mountmgr.sys,winebus.sys,wineusb.sys=d"
 
 # Kernels built without ia32 emulation cannot start 32-bit Wine: hand it to qemu-i386 and
 # preload the shim that makes Wine usable there (see qemu_mmap_shim.c).
@@ -42,12 +55,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
+own_display=
 if [ -z "${DISPLAY:-}" ]; then
     n=90
     while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
     Xvfb :$n -screen 0 2048x1536x24 -nolisten tcp >/dev/null 2>&1 &
     xvfb_pid=$!
     export DISPLAY=:$n
+    own_display=yes
     for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
 fi
 
@@ -55,10 +70,10 @@ if [ ! -f "$WINEPREFIX/.kelvane-ready" ]; then
     echo "Creating the Wine prefix $WINEPREFIX (once; takes a while)..."
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
-    # No audio driver: Wine's own winmm then has no device. Wine's programs keep their own winmm
-    # rather than the test one in system32. Unmanaged windows: Wine draws the captions itself,
-    # as there is no window manager under Xvfb.
-    cat >"$WINEPREFIX/drive_c/kelvane.reg" <<'REG'
+    if [ "$prefix_kind" = fake ]; then
+        # No audio driver: Wine's own winmm then has no device. Wine's programs keep their own
+        # winmm rather than the test one in system32.
+        cat >"$WINEPREFIX/drive_c/kelvane.reg" <<'REG'
 REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\Drivers]
@@ -66,15 +81,25 @@ REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\DllOverrides]
 "winmm"="builtin"
-
-[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
-"Managed"="N"
 REG
-    wine regedit /S 'C:\kelvane.reg'
-    rm "$WINEPREFIX/drive_c/kelvane.reg"
+        wine regedit /S 'C:\kelvane.reg'
+        rm "$WINEPREFIX/drive_c/kelvane.reg"
+    fi
     wineserver -w
     touch "$WINEPREFIX/.kelvane-ready"
 fi
+# Debian's Wine keeps its own fonts (Marlett draws the caption buttons, Tahoma is the dialog
+# font) in a folder the prefix never looks in; Wine does load whatever is in C:\windows\Fonts.
+for font in /usr/share/wine/fonts/*.ttf; do
+    [ -e "$font" ] && [ ! -e "$WINEPREFIX/drive_c/windows/Fonts/${font##*/}" ] &&
+        ln -s "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+done
+# Without a window manager (Xvfb) Wine draws the captions itself; on a desktop the window
+# manager does, as for any other window.
+x11_managed() {
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f >/dev/null 2>&1
+}
+
 # Boot Wine's services before the first real program; under qemu the boot can stall, so it is
 # bounded and retried from a fresh server.
 start_wine() {
@@ -95,6 +120,9 @@ set_dpi() {
 }
 
 start_wine
-cp "$build/tests/e2e/fake/winmm.dll" "$WINEPREFIX/drive_c/windows/system32/winmm.dll"
+x11_managed "$([ -n "$own_display" ] && echo N || echo Y)"
+if [ "$prefix_kind" = fake ]; then
+    cp "$build/tests/e2e/fake/winmm.dll" "$WINEPREFIX/drive_c/windows/system32/winmm.dll"
+fi
 
 winpath() { local p; p=$(realpath "$1"); echo "Z:${p//\//\\}"; }
