@@ -56,6 +56,7 @@ const Lines kAllFormats = {L"11.025Khz,Mono,8bit,11Kb/Ps",  L"11.025Khz,Stereo,8
                            L"44.1Khz,Mono,16bit,86Kb/Ps",   L"44.1Khz,Stereo,16bit,172Kb/Ps"};
 const Lines kAllFeatures = {L"Support Pitch", L"Support Playback", L"Support Volume Control",
                             L"Support Left-Right Channals", L"Support Synchronization"};
+const Lines kNoFlags = {L"扩展输出功能列表："};
 const Lines kSpeakers = header(L"Speakers", L" 100 ", L" 1 ", L" 5 . 0 ", L" 2");
 const Lines kWorked = kSpeakers + Lines{kAllFormats[0], kAllFormats[3], L"扩展输出功能列表：",
                                         kAllFeatures[2], kAllFeatures[3]};

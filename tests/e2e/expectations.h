@@ -27,6 +27,8 @@ Lines header(const std::wstring& name, const std::wstring& pid, const std::wstri
              const std::wstring& version, const std::wstring& channels);
 
 extern const Lines kAllFormats, kAllFeatures;
+// The features heading with no feature under it.
+extern const Lines kNoFlags;
 extern const Lines kSpeakers, kWorked;
 extern const std::string kWorkedRecord;
 
