@@ -17,9 +17,10 @@ using Pixels = std::vector<DWORD>;
 // qemu, and the first start also boots Wine's services.
 constexpr DWORD kStartMs = 30000, kWaitMs = 10000;
 
-// Set once by wmain: the counts of checks so far, the Kelvane.exe under test, this driver's
-// folder, and the file the test winmm.dll reads its device from.
+// What check() has counted so far.
 extern int passed, failed;
+// Set once by wmain: the Kelvane.exe under test, this driver's folder, and the file the test
+// winmm.dll reads its device from.
 extern std::wstring exe, here, device_file;
 
 struct App {

@@ -1,5 +1,7 @@
-// The scenarios wmain runs, each with its own Kelvane process(es).
+// What wmain runs: the scenarios, and the other modes.
 #pragma once
+
+#include <string>
 
 #include "harness.h"
 
@@ -18,5 +20,12 @@ void dpi_layout();
 // Checks on a running Kelvane that more than one scenario makes.
 void check_layout(App& app);
 void check_longest_report_fits(App& app);
+
+// --bench-startup and --bench-latency: figures, not checks.
+void bench_startup(int runs, const std::wstring& bare);
+void bench_latency(int runs);
+
+// --show: the worked example on screen, or pictures of it saved in dir.
+void show(const std::wstring& dir);
 
 }  // namespace e2e
