@@ -1,0 +1,112 @@
+// The form's layout, focus and keyboard, the icon at start, and the report through repaints,
+// minimise, maximise and close.
+#include "expectations.h"
+#include "harness.h"
+#include "scenarios.h"
+
+namespace e2e {
+namespace {
+
+int px(int twips) {
+    HDC dc = GetDC(nullptr);
+    int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(nullptr, dc);
+    return MulDiv(twips, dpi, 1440);
+}
+
+// Where a control's outer rectangle lies in its parent's client area, as "x,y wxh" in pixels.
+std::wstring placement(HWND child, HWND parent) {
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
+    return std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L" " +
+           std::to_wstring(r.right - r.left) + L"x" + std::to_wstring(r.bottom - r.top);
+}
+
+std::wstring twips(int x, int y, int w, int h) {
+    return std::to_wstring(px(x)) + L"," + std::to_wstring(px(y)) + L" " + std::to_wstring(px(w)) +
+           L"x" + std::to_wstring(px(h));
+}
+
+}  // namespace
+
+// Caption, client area and both controls where their twips put them at the screen's DPI.
+void check_layout(App& app) {
+    wchar_t caption[64] = {};
+    GetWindowTextW(app.form, caption, 64);
+    check(caption == std::wstring(L"Orvesk声卡测试 v1.0"), L"caption", caption);
+    RECT client;
+    GetClientRect(app.form, &client);
+    check(client.right == px(4680) && client.bottom == px(5775), L"client area 4680x5775 twips",
+          std::to_wstring(client.right) + L"x" + std::to_wstring(client.bottom));
+    const std::wstring cmd = placement(app.cmd, app.form), pic = placement(app.pic, app.form);
+    check(cmd == twips(1440, 5280, 1335, 375) && class_of(app.cmd) == L"Button" &&
+              text_of(app.cmd) == L"测试声卡" && (GetWindowLongW(app.cmd, GWL_STYLE) & WS_TABSTOP),
+          L"CmdTest: tab-stop button 测试声卡 in place", cmd);
+    check(pic == twips(240, 240, 4095, 4815) && class_of(app.pic) == L"KelvanePicture" &&
+              (GetWindowLongW(app.pic, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) &&
+              (GetWindowLongW(app.pic, GWL_STYLE) & WS_TABSTOP),
+          L"Picture1: sunken tab-stop KelvanePicture in place", pic);
+}
+
+void form_and_keyboard() {
+    App app;
+    serve_device(1, 0, kWorkedRecord);
+    if (launch(app, exe, L"native")) {
+        check_layout(app);
+        const std::wstring cmd = placement(app.cmd, app.form), pic = placement(app.pic, app.form);
+        check(focus_on(app, app.cmd), L"CmdTest has the focus at start");
+        check(text_of(app.pic).empty(), L"surface starts empty", text_of(app.pic));
+
+        // The icon is all that is drawn at start: its 32x32 corner differs from the
+        // background, the same square beside it does not.
+        RECT pr;
+        GetClientRect(app.pic, &pr);
+        const int n = px(480);
+        auto inked = [&](const Pixels& shot, int left) {
+            int count = 0;
+            for (int y = 0; y < n && !shot.empty(); ++y) {
+                for (int x = left; x < left + n; ++x) {
+                    count += shot[y * pr.right + x] != shot.back();
+                }
+            }
+            return count;
+        };
+        Pixels shot = settled(app.pic, [&](const Pixels& p) { return inked(p, 0) > n * n / 10; });
+        check(inked(shot, 0) > n * n / 10 && inked(shot, n + 8) == 0, L"icon drawn at top-left",
+              std::to_wstring(inked(shot, 0)) + L" icon pixels, " +
+                  std::to_wstring(inked(shot, n + 8)) + L" beside");
+
+        key(app, VK_TAB);
+        check(focus_on(app, app.pic), L"Tab moves the focus to Picture1");
+        key(app, VK_TAB, true);
+        check(focus_on(app, app.cmd), L"Shift+Tab moves it back to CmdTest");
+        key(app, VK_SPACE);
+        answer_box(app, L"Space", kFound);
+        same_lines(report_after_ok(app), kWorked, L"Space prints the worked example");
+        key(app, VK_RETURN);
+        answer_box(app, L"Enter", kFound);
+        same_lines(report_after_ok(app), kWorked, L"a second press replaces the report");
+
+        const Pixels before = settled(app.pic);
+        auto as_before = [&before](const Pixels& p) { return p == before; };
+        RedrawWindow(app.pic, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        check(settled(app.pic, as_before) == before, L"report survives a forced repaint");
+        SendMessageTimeoutW(app.form, WM_SYSCOMMAND, SC_MINIMIZE, 0, 0, 5000, nullptr);
+        bool minimised = IsIconic(app.form);
+        SendMessageTimeoutW(app.form, WM_SYSCOMMAND, SC_RESTORE, 0, 0, 5000, nullptr);
+        check(minimised && settled(app.pic, as_before) == before,
+              L"report survives minimise and restore");
+
+        SendMessageTimeoutW(app.form, WM_SYSCOMMAND, SC_MAXIMIZE, 0, 0, 5000, nullptr);
+        check(IsZoomed(app.form) && placement(app.cmd, app.form) == cmd &&
+                  placement(app.pic, app.form) == pic,
+              L"maximising moves no control",
+              placement(app.cmd, app.form) + L" " + placement(app.pic, app.form));
+        PostMessageW(app.form, WM_SYSCOMMAND, SC_CLOSE, 0);
+        check(exit_code_within(app, kWaitMs) != STILL_ACTIVE, L"closing the form ends Kelvane");
+    }
+    finish(app);
+}
+
+}  // namespace e2e

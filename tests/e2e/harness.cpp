@@ -1,0 +1,209 @@
+#include "harness.h"
+
+namespace e2e {
+
+int passed = 0, failed = 0;
+std::wstring exe, here, device_file;
+
+void say(const std::wstring& s) {
+    std::string u(WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, nullptr, 0, nullptr, nullptr), 0);
+    WideCharToMultiByte(CP_UTF8, 0, s.c_str(), -1, u.data(), int(u.size()), nullptr, nullptr);
+    u.back() = '\n';
+    DWORD n;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), u.data(), DWORD(u.size()), &n, nullptr);
+}
+
+bool check(bool ok, const std::wstring& name, const std::wstring& detail) {
+    ++(ok ? passed : failed);
+    say((ok ? L"PASS " : L"FAIL ") + name + (ok || detail.empty() ? L"" : L": " + detail));
+    return ok;
+}
+
+std::wstring text_of(HWND w) {
+    wchar_t buf[4096] = {};
+    SendMessageTimeoutW(w, WM_GETTEXT, 4096, LPARAM(buf), SMTO_ABORTIFHUNG, 5000, nullptr);
+    return buf;
+}
+
+std::wstring class_of(HWND w) {
+    wchar_t buf[64] = {};
+    GetClassNameW(w, buf, 64);
+    return buf;
+}
+
+void write_file(const std::wstring& path, const std::string& data) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD n;
+    WriteFile(f, data.data(), DWORD(data.size()), &n, nullptr);
+    CloseHandle(f);
+}
+
+HWND top_window(DWORD pid, const wchar_t* cls, DWORD ms) {
+    HWND found = nullptr;
+    poll(ms, [&] {
+        for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, cls, nullptr)) != nullptr;) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            found = owner == pid && IsWindowVisible(w) ? w : found;
+        }
+        return found != nullptr;
+    });
+    return found;
+}
+
+// Wine takes DLL overrides, when a process starts, from WINEDLLOVERRIDES in the Unix environment
+// (which a Windows parent cannot change) or else from the registry, per program name.
+bool spawn(App& app, const std::wstring& path) {
+    std::wstring cmdline = L"\"" + path + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    return CreateProcessW(path.c_str(), cmdline.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &si, &app.pi);
+}
+
+bool launch(App& app, const std::wstring& path, const std::wstring& winmm) {
+    HKEY key;
+    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Kelvane.exe\\DllOverrides", 0,
+                    nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    RegSetValueExW(key, L"winmm", 0, REG_SZ, reinterpret_cast<const BYTE*>(winmm.c_str()),
+                   DWORD(winmm.size() + 1) * sizeof(wchar_t));
+    RegCloseKey(key);
+    if (spawn(app, path)) {
+        app.form = top_window(app.pi.dwProcessId, L"KelvaneForm", kStartMs);
+        app.cmd = GetDlgItem(app.form, 100), app.pic = GetDlgItem(app.form, 101);
+    }
+    return check(app.form && app.cmd && app.pic, L"Kelvane shows its form with both controls");
+}
+
+DWORD exit_code_within(App& app, DWORD ms) {
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(app.pi.hProcess, ms) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(app.pi.hProcess, &code);
+    }
+    return code;
+}
+
+// Never leaves a Kelvane process behind, whatever state a failed check left it in.
+void finish(App& app) {
+    if (app.pi.hProcess && exit_code_within(app, 0) == STILL_ACTIVE) {
+        TerminateProcess(app.pi.hProcess, 99);
+        WaitForSingleObject(app.pi.hProcess, kWaitMs);
+    }
+    CloseHandle(app.pi.hProcess), CloseHandle(app.pi.hThread);
+    app = App{};
+}
+
+BITMAPINFOHEADER top_down(LONG w, LONG h) {
+    BITMAPINFOHEADER bh = {};
+    bh.biSize = sizeof bh, bh.biWidth = w, bh.biHeight = -h, bh.biPlanes = 1, bh.biBitCount = 32;
+    return bh;
+}
+
+// What the screen shows: Wine composes every process's windows into the X root window, so a
+// screen DC sees another process's drawing (PrintWindow would ask Kelvane to draw again).
+Pixels grab(const RECT& r) {
+    LONG w = r.right - r.left, h = r.bottom - r.top;
+    BITMAPINFO bi = {top_down(w, h), {}};
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr), mem = CreateCompatibleDC(screen);
+    HBITMAP bmp = w > 0 && h > 0 ? CreateDIBSection(mem, &bi, 0, &bits, nullptr, 0) : nullptr;
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    Pixels px(static_cast<DWORD*>(bits), static_cast<DWORD*>(bits) + (bmp ? w * h : 0));
+    for (DWORD& p : px) {
+        p |= 0xFF000000;  // Wine leaves stray alpha where it drew text or icons
+    }
+    SelectObject(mem, old), DeleteObject(bmp), DeleteDC(mem), ReleaseDC(nullptr, screen);
+    return px;
+}
+
+Pixels grab(HWND w) {
+    RECT r = {};
+    GetClientRect(w, &r);
+    MapWindowPoints(w, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
+    return grab(r);
+}
+
+Pixels settled(HWND w) {
+    return settled(w, [](const Pixels&) { return true; });
+}
+
+// Real keystrokes, so that Shift's state and the dialog navigation are Kelvane's own doing.
+void key(App& app, WORD vk, bool shift) {
+    SetForegroundWindow(app.form);
+    INPUT in[4] = {};
+    WORD keys[4] = {VK_SHIFT, vk, vk, VK_SHIFT};
+    for (int i = 0; i < 4; ++i) {
+        in[i].type = INPUT_KEYBOARD, in[i].ki.wVk = keys[i];
+        in[i].ki.dwFlags = i < 2 ? 0 : KEYEVENTF_KEYUP;
+    }
+    SendInput(shift ? 4 : 2, shift ? in : in + 1, sizeof(INPUT));
+}
+
+bool focus_on(App& app, HWND want) {
+    GUITHREADINFO gti = {};
+    gti.cbSize = sizeof gti;
+    return poll(5000,
+                [&] { return GetGUIThreadInfo(app.pi.dwThreadId, &gti) && gti.hwndFocus == want; });
+}
+
+// The box must come over an already cleared surface and say exactly what the contract says.
+bool answer_box(App& app, const std::wstring& what, const std::wstring& expected) {
+    HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs), ok = GetDlgItem(box, IDOK);
+    if (!check(box != nullptr, what + L": message box appears")) {
+        return false;
+    }
+    int buttons = 0;
+    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        buttons += class_of(c) == L"Button";
+    }
+    std::wstring title = text_of(box), text = text_of(GetDlgItem(box, 0xFFFF));
+    std::wstring surface = text_of(app.pic);
+    check(title == L"Find Sound Blaster Card" && text == expected && ok && buttons == 1 &&
+              GetWindow(box, GW_OWNER) == app.form && surface.empty(),
+          what + L": box over the cleared surface",
+          L"title \"" + title + L"\", text \"" + text + L"\", " + std::to_wstring(buttons) +
+              L" buttons, surface \"" + surface + L"\"");
+    PostMessageW(box, WM_COMMAND, IDOK, LPARAM(ok));
+    return poll(kWaitMs, [box] { return !IsWindow(box); });
+}
+
+Lines report_after_ok(App& app) {
+    std::wstring last, now;
+    poll(kWaitMs, [&] {
+        Sleep(300);
+        now = text_of(app.pic);
+        bool stable = !now.empty() && now == last;
+        last = now;
+        return stable;
+    });
+    Lines lines;
+    for (size_t at = 0, end = 0; !now.empty() && end != std::wstring::npos; at = end + 2) {
+        end = now.find(L"\r\n", at);
+        lines.push_back(now.substr(at, end - at));
+    }
+    return lines;
+}
+
+bool same_lines(const Lines& got, const Lines& want, const std::wstring& what) {
+    std::wstring diff;
+    for (size_t i = 0; i < got.size() || i < want.size(); ++i) {
+        std::wstring g = i < got.size() ? got[i] : L"<none>",
+                     w = i < want.size() ? want[i] : L"<none>";
+        diff += g == w ? L""
+                       : L"\n  line " + std::to_wstring(i + 1) + L": got \"" + g + L"\", want \"" +
+                             w + L"\"";
+    }
+    return check(diff.empty(), what, diff);
+}
+
+// The surface's text for a report of these lines.
+std::wstring joined(const Lines& lines) {
+    std::wstring all;
+    for (const std::wstring& line : lines) {
+        all += (all.empty() ? L"" : L"\r\n") + line;
+    }
+    return all;
+}
+
+}  // namespace e2e

@@ -1,0 +1,84 @@
+// What every scenario needs to drive Kelvane.exe from outside, as a user would, under Wine: start
+// and end it, find its windows, press keys, answer the message box, read back text and pixels,
+// and report each check.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+using Lines = std::vector<std::wstring>;
+using Pixels = std::vector<DWORD>;
+
+// Bounded so that a fault fails a check instead of hanging; roomy because Wine may run under
+// qemu, and the first start also boots Wine's services.
+constexpr DWORD kStartMs = 30000, kWaitMs = 10000;
+
+// What check() has counted so far.
+extern int passed, failed;
+// Set once by wmain: the Kelvane.exe under test, this driver's folder, and the file the test
+// winmm.dll reads its device from.
+extern std::wstring exe, here, device_file;
+
+struct App {
+    PROCESS_INFORMATION pi = {};
+    HWND form = nullptr, cmd = nullptr, pic = nullptr;
+};
+
+template <typename Done>
+bool poll(DWORD ms, Done done, DWORD step = 100) {
+    for (DWORD start = GetTickCount(); !done(); Sleep(step)) {
+        if (GetTickCount() - start > ms) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void say(const std::wstring& s);
+bool check(bool ok, const std::wstring& name, const std::wstring& detail = L"");
+
+std::wstring text_of(HWND w);
+std::wstring class_of(HWND w);
+void write_file(const std::wstring& path, const std::string& data);
+
+HWND top_window(DWORD pid, const wchar_t* cls, DWORD ms);
+bool spawn(App& app, const std::wstring& path);
+// winmm is the DLL override Kelvane.exe runs with: "native" for the test winmm.dll.
+bool launch(App& app, const std::wstring& path, const std::wstring& winmm);
+DWORD exit_code_within(App& app, DWORD ms);
+void finish(App& app);
+
+BITMAPINFOHEADER top_down(LONG w, LONG h);
+Pixels grab(const RECT& r);
+Pixels grab(HWND w);
+
+// Painting is asynchronous, and slow under qemu: wait for a picture that is what the caller
+// looks for and then stays unchanged for a second; one that never comes is returned as it is.
+template <typename Ready>
+Pixels settled(HWND w, Ready ready) {
+    Pixels last = grab(w);
+    int same = 0;
+    poll(kWaitMs, [&] {
+        Pixels now = grab(w);
+        same = now == last && ready(now) ? same + 1 : 0;
+        last.swap(now);
+        return same == 8;
+    });
+    return last;
+}
+
+Pixels settled(HWND w);
+
+void key(App& app, WORD vk, bool shift = false);
+bool focus_on(App& app, HWND want);
+
+bool answer_box(App& app, const std::wstring& what, const std::wstring& expected);
+Lines report_after_ok(App& app);
+bool same_lines(const Lines& got, const Lines& want, const std::wstring& what);
+std::wstring joined(const Lines& lines);
+
+}  // namespace e2e

@@ -1,0 +1,70 @@
+// The report for records a working driver sends, every case in one Kelvane process, and the
+// longest report against the surface's bottom edge.
+#include "expectations.h"
+#include "harness.h"
+#include "report_cases.h"
+#include "scenarios.h"
+
+namespace e2e {
+
+std::vector<ReportCase> ordinary_record_cases() {
+    const std::wstring stereo = L"立体声扬声器";
+    std::string gbk(12, '\0');
+    WideCharToMultiByte(936, 0, stereo.c_str(), 6, gbk.data(), 12, nullptr, nullptr);
+    return {
+        {L"worked example", 0, kWorkedRecord, kWorked},
+        {L"failed query writing nothing", 6, "",
+         header(L"", L" 0 ", L" 0 ", L" 0 . 0 ", L" 0") + kNoFlags},
+        {L"every flag set", 0, record("Speakers", 100, 1, 1280, -1, 2, -1),
+         kSpeakers + kAllFormats + kNoFlags + kAllFeatures},
+        {L"CP936 name", 0, record(gbk, 100, 1, 1280, 0, 2, 0),
+         header(stereo, L" 100 ", L" 1 ", L" 5 . 0 ", L" 2") + kNoFlags},
+        {L"name without NUL, 12 channels", 0, record(std::string(32, 'A'), 100, 1, 1280, 0, 12, 0),
+         header(std::wstring(32, L'A'), L" 100 ", L" 1 ", L" 5 . 0 ", L" 12") + kNoFlags},
+    };
+}
+
+// Only the 24th line differs between a 23- and a 24-line report: were it clipped, so would the
+// difference be. It must also lie in the lower quarter of the surface, or the font did not
+// grow with the DPI.
+void check_longest_report_fits(App& app) {
+    Pixels shots[2];
+    for (int last : {0, 1}) {
+        serve_device(1, 0, record("Speakers", 100, 1, 1280, -1, 2, last ? -1 : ~16));
+        PostMessageW(app.cmd, BM_CLICK, 0, 0);
+        answer_box(app, L"23 then 24 lines", kFound);
+        report_after_ok(app);
+        shots[last] = settled(app.pic, [&](const Pixels& p) { return !last || p != shots[0]; });
+    }
+    RECT pr;
+    GetClientRect(app.pic, &pr);
+    int lowest = -1;
+    for (size_t i = 0; i < shots[0].size() && i < shots[1].size(); ++i) {
+        lowest = shots[0][i] != shots[1][i] ? int(i / pr.right) : lowest;
+    }
+    check(lowest >= pr.bottom * 3 / 4 && lowest < pr.bottom - 1,
+          L"24th line drawn inside the surface, in its lower quarter",
+          L"lowest changed row " + std::to_wstring(lowest) + L" of " + std::to_wstring(pr.bottom));
+}
+
+void reports() {
+    std::vector<ReportCase> cases = ordinary_record_cases();
+    const std::vector<ReportCase> faulty = faulty_driver_cases();
+    cases.insert(cases.end(), faulty.begin(), faulty.end());
+    App app;
+    serve_device(1, 0, kWorkedRecord);
+    if (!launch(app, exe, L"native")) {
+        return finish(app);
+    }
+    for (const auto& c : cases) {
+        serve_device(1, c.rc, c.bytes);
+        PostMessageW(app.cmd, BM_CLICK, 0, 0);
+        if (answer_box(app, c.name, kFound)) {
+            same_lines(report_after_ok(app), c.want, std::wstring(c.name) + L": report");
+        }
+    }
+    check_longest_report_fits(app);
+    finish(app);
+}
+
+}  // namespace e2e
