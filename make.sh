@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Kelvane's two commands:
-#   ./make.sh run    build Kelvane.exe and start it (under Wine on Linux)
-#   ./make.sh test   build everything and run every test
+# Kelvane's commands:
+#   ./make.sh run      build Kelvane.exe and start it under Wine, on Wine's own winmm and audio
+#   ./make.sh test     build everything and run every test
+#   ./make.sh sample   the demo: Kelvane on a test winmm.dll that serves a sample device
 # Each installs what is missing first (Debian packages; as root or through sudo).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -10,6 +11,11 @@ packages=(
   cmake ninja-build g++ googletest libgtest-dev          # native core and unit tests
   g++-mingw-w64-i686                                      # Kelvane.exe
   wine wine32:i386 fonts-wine xvfb imagemagick locales fonts-wqy-microhei   # running it
+)
+# Only the tests need these. The run command talks to whatever sound server the machine has; a
+# desktop running PipeWire keeps it (Debian's pulseaudio would replace its pulse service).
+test_packages=(
+  pulseaudio                                               # a real sound server for the e2e tests
   clang libclang-rt-14-dev                                 # fuzzing
 )
 
@@ -30,15 +36,19 @@ install_missing() {
     "${missing[@]}" >/dev/null
 }
 
-# A kernel without 32-bit support runs 32-bit Wine only through qemu-i386
-# (tests/e2e/wine_env.sh sets that up). Elsewhere qemu must stay away: its
+# A kernel without 32-bit support runs 32-bit Wine only through qemu-i386, with a small shim
+# built by gcc -m32 (tests/e2e/wine_env.sh sets that up). Elsewhere qemu must stay away: its
 # binfmt entry would take 32-bit programs from the native kernel.
 install_qemu_if_needed() {
   /usr/lib/wine/wine --version >/dev/null 2>&1 && return
-  dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q 'ok installed' && return
-  echo "Installing: qemu-user-static (this kernel cannot run 32-bit programs)"
+  local missing=()
+  for p in qemu-user-static gcc-multilib; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  echo "Installing: ${missing[*]} (this kernel cannot run 32-bit programs)"
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    qemu-user-static >/dev/null
+    "${missing[@]}" >/dev/null
 }
 
 build() {
@@ -53,9 +63,16 @@ case "${1:-}" in
     install_missing
     install_qemu_if_needed
     build windows
-    exec tests/e2e/show.sh build/windows
+    exec tests/e2e/show.sh build/windows real
+    ;;
+  sample)
+    install_missing
+    install_qemu_if_needed
+    build windows
+    exec tests/e2e/show.sh build/windows sample
     ;;
   test)
+    packages+=("${test_packages[@]}")
     install_missing
     install_qemu_if_needed
     build native windows
@@ -65,7 +82,7 @@ case "${1:-}" in
     tests/e2e/run.sh build/windows
     ;;
   *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|sample" >&2
     exit 2
     ;;
 esac

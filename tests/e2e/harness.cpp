@@ -61,7 +61,7 @@ bool spawn(App& app, const std::wstring& path) {
                           nullptr, &si, &app.pi);
 }
 
-bool launch(App& app, const std::wstring& path, const std::wstring& winmm) {
+bool start(App& app, const std::wstring& path, const std::wstring& winmm) {
     HKEY key;
     RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Kelvane.exe\\DllOverrides", 0,
                     nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
@@ -72,7 +72,11 @@ bool launch(App& app, const std::wstring& path, const std::wstring& winmm) {
         app.form = top_window(app.pi.dwProcessId, L"KelvaneForm", kStartMs);
         app.cmd = GetDlgItem(app.form, 100), app.pic = GetDlgItem(app.form, 101);
     }
-    return check(app.form && app.cmd && app.pic, L"Kelvane shows its form with both controls");
+    return app.form && app.cmd && app.pic;
+}
+
+bool launch(App& app, const std::wstring& path, const std::wstring& winmm) {
+    return check(start(app, path, winmm), L"Kelvane shows its form with both controls");
 }
 
 DWORD exit_code_within(App& app, DWORD ms) {

@@ -47,7 +47,9 @@ void write_file(const std::wstring& path, const std::string& data);
 
 HWND top_window(DWORD pid, const wchar_t* cls, DWORD ms);
 bool spawn(App& app, const std::wstring& path);
-// winmm is the DLL override Kelvane.exe runs with: "native" for the test winmm.dll.
+// winmm is the DLL override Kelvane.exe runs with: "native" for the test winmm.dll, "builtin"
+// for Wine's own. start only starts it; launch also checks that its form came up.
+bool start(App& app, const std::wstring& path, const std::wstring& winmm);
 bool launch(App& app, const std::wstring& path, const std::wstring& winmm);
 DWORD exit_code_within(App& app, DWORD ms);
 void finish(App& app);

@@ -1,10 +1,13 @@
 // Drives Kelvane.exe from outside, as a user would, under Wine: finds its windows, presses keys
-// and buttons, answers the message box and reads back text and pixels. The test winmm.dll in
-// system32 reports whatever device the file named by KELVANE_FAKE_WINMM describes.
+// and buttons, answers the message box and reads back text and pixels. In the test prefix the
+// winmm.dll in system32 reports whatever device the file named by KELVANE_FAKE_WINMM describes;
+// the real-audio scenarios run in a prefix with Wine's own winmm and a real sound server.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 #include "scenarios.h"
@@ -14,15 +17,19 @@ using namespace e2e;
 int wmain(int argc, wchar_t** argv) {
     // Real pixels at every DPI: Wine would otherwise scale other programs' geometry to 96 DPI.
     SetProcessDPIAware();
-    const std::wstring mode = argc > 1 && argv[1][0] == L'-' ? argv[1] : L"";
-    if (argc < (mode.empty() ? 2 : 3)) {
-        say(L"usage: kelvane_e2e [--dpi | --show [PICTURE_DIR] | --bench-startup N BARE.exe |"
-            L" --bench-latency N] PATH\\Kelvane.exe");
+    // kelvane_e2e [MODE [ARGUMENT...]] PATH\Kelvane.exe
+    const std::vector<std::wstring> args(argv + 1, argv + argc);
+    const std::wstring mode = !args.empty() && args[0][0] == L'-' ? args[0] : L"";
+    if (args.size() < (mode.empty() ? 1u : 2u)) {
+        say(L"usage: kelvane_e2e [--dpi | --show-sample [PICTURE_DIR] | --show-real PICTURE_DIR |"
+            L" --bench-startup N BARE.exe | --bench-latency N |"
+            L" --real-audio sinks|no-server|server-stops STATE_DIR [SINK...]] PATH\\Kelvane.exe");
         return 2;
     }
-    exe = argv[argc - 1];
-    const std::wstring extra = argc > 3 ? argv[2] : L"";
-    const std::wstring extra2 = argc > 4 ? argv[3] : L"";
+    exe = args.back();
+    // What comes between the mode and Kelvane's path.
+    const std::vector<std::wstring> extra(args.begin() + (mode.empty() ? 0 : 1), args.end() - 1);
+    const auto arg = [&extra](size_t i) { return i < extra.size() ? extra[i] : L""; };
     wchar_t self[MAX_PATH], tmp[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     here = self;
@@ -30,17 +37,20 @@ int wmain(int argc, wchar_t** argv) {
     GetTempPathW(MAX_PATH, tmp);
     device_file = std::wstring(tmp) + L"kelvane_device.txt";
     SetEnvironmentVariableW(L"KELVANE_FAKE_WINMM", device_file.c_str());
-    if (mode == L"--show") {
-        return show(extra), 0;
+    if (mode == L"--show-sample" || mode == L"--show-real") {
+        return show(arg(0), mode == L"--show-sample") ? 0 : 1;
     }
     if (mode == L"--bench-startup") {
-        return bench_startup(_wtoi(extra.c_str()), extra2), 0;
+        return bench_startup(_wtoi(arg(0).c_str()), arg(1)), 0;
     }
     if (mode == L"--bench-latency") {
-        return bench_latency(_wtoi(extra.c_str())), 0;
+        return bench_latency(_wtoi(arg(0).c_str())), 0;
     }
     if (mode == L"--dpi") {
         dpi_layout();
+    } else if (mode == L"--real-audio") {
+        real_audio(arg(0), arg(1),
+                   Lines(extra.begin() + std::min<size_t>(2, extra.size()), extra.end()));
     } else {
         resources();
         form_and_keyboard();

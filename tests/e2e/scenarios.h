@@ -25,7 +25,12 @@ void check_longest_report_fits(App& app);
 void bench_startup(int runs, const std::wstring& bare);
 void bench_latency(int runs);
 
-// --show: the worked example on screen, or pictures of it saved in dir.
-void show(const std::wstring& dir);
+// --show-sample and --show-real: Kelvane on the test winmm.dll's worked example, or on Wine's
+// own winmm. Without a dir it is left to the user; with one the button is pressed, what Kelvane
+// said printed and pictures saved there. True when Kelvane behaved as designed.
+bool show(const std::wstring& dir, bool sample);
+
+// --real-audio: Kelvane over the PulseAudio server real_audio.sh started, with these sinks.
+void real_audio(const std::wstring& scenario, const std::wstring& dir, const Lines& sinks);
 
 }  // namespace e2e

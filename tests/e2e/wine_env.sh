@@ -55,13 +55,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# A script started from one that made the Xvfb display shares it, and knows it as one.
 own_display=
+[ -n "${DISPLAY:-}" ] && [ "${DISPLAY:-}" = "${KELVANE_XVFB:-}" ] && own_display=yes
 if [ -z "${DISPLAY:-}" ]; then
     n=90
     while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
     Xvfb :$n -screen 0 2048x1536x24 -nolisten tcp >/dev/null 2>&1 &
     xvfb_pid=$!
-    export DISPLAY=:$n
+    export DISPLAY=:$n KELVANE_XVFB=:$n
     own_display=yes
     for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
 fi
@@ -70,6 +72,10 @@ if [ ! -f "$WINEPREFIX/.kelvane-ready" ]; then
     echo "Creating the Wine prefix $WINEPREFIX (once; takes a while)..."
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
+    # A crash is reported on stderr and the process ends, rather than a dialog waiting for a user
+    # who is not there.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        >/dev/null 2>&1
     if [ "$prefix_kind" = fake ]; then
         # No audio driver: Wine's own winmm then has no device. Wine's programs keep their own
         # winmm rather than the test one in system32.

@@ -1,0 +1,136 @@
+// Kelvane on the stack a user runs: Wine's own winmm.dll, its winepulse driver and a real
+// PulseAudio server that real_audio.sh starts with null sinks, no test DLL anywhere.
+//
+// What Wine 8 reports for device 0 is fixed by its sources, not by anything Kelvane does:
+// winepulse puts an endpoint named "PulseAudio", which follows the server's default sink, ahead
+// of one endpoint per sink (dlls/winepulse.drv/pulse.c), and winmm makes the default endpoint
+// device 0 with wMid and wPid 0xFF, vDriverVersion 0x00010001, two channels, volume and
+// left-right volume, and every PCM format that the endpoint takes in shared mode
+// (dlls/winmm/waveform.c), which for PulseAudio is all of them.
+#include <windows.h>
+
+#include <mmsystem.h>
+
+#include <algorithm>
+
+#include "expectations.h"
+#include "harness.h"
+#include "scenarios.h"
+
+namespace e2e {
+namespace {
+
+// A function, not a global: it is made of other files' globals.
+Lines pulse_device0() {
+    return header(L"PulseAudio", L" 255 ", L" 255 ", L" 256 . 1 ", L" 2") + kAllFormats +
+           Lines{L"扩展输出功能列表：", kAllFeatures[2], kAllFeatures[3]};
+}
+
+// The driver asks the same winmm itself: one device per sink after the default one, named by
+// the sinks' descriptions, so the server it reached is the one the script started.
+void check_wine_sees(const Lines& sinks) {
+    const UINT count = waveOutGetNumDevs();
+    Lines names;
+    for (UINT id = 1; id < count; ++id) {
+        WAVEOUTCAPSW caps = {};
+        waveOutGetDevCapsW(id, &caps, sizeof caps);
+        names.push_back(caps.szPname);
+    }
+    Lines want = sinks;
+    std::sort(names.begin(), names.end()), std::sort(want.begin(), want.end());
+    std::wstring all;
+    for (const std::wstring& name : names) {
+        all += L"\"" + name + L"\" ";
+    }
+    check(count == (sinks.empty() ? 0 : sinks.size() + 1) && names == want,
+          L"Wine's winmm sees " + std::to_wstring(sinks.size()) + L" sink(s)",
+          std::to_wstring(count) + L" devices: " + all);
+}
+
+bool press_for_report(App& app, const std::wstring& what, const Lines& want) {
+    PostMessageW(app.cmd, BM_CLICK, 0, 0);
+    return answer_box(app, what, kFound) && same_lines(report_after_ok(app), want, what);
+}
+
+void close_with_status_0(App& app, const std::wstring& what) {
+    PostMessageW(app.form, WM_SYSCOMMAND, SC_CLOSE, 0);
+    const DWORD code = exit_code_within(app, kWaitMs);
+    check(code == 0, what + L": closing the window ends Kelvane with status 0",
+          std::to_wstring(code));
+}
+
+void device0_reported(const Lines& sinks) {
+    const std::wstring what = std::to_wstring(sinks.size()) + L" sink(s): device 0 reported";
+    check_wine_sees(sinks);
+    App app;
+    if (launch(app, exe, L"builtin")) {
+        press_for_report(app, what, pulse_device0());
+        close_with_status_0(app, what);
+    }
+    finish(app);
+}
+
+void no_server() {
+    check_wine_sees({});
+    App app;
+    if (launch(app, exe, L"builtin")) {
+        PostMessageW(app.cmd, BM_CLICK, 0, 0);
+        if (answer_box(app, L"no server, no ALSA device", kNotFound)) {
+            const DWORD code = exit_code_within(app, kWaitMs);
+            check(code == 1, L"no server, no ALSA device: exits with code 1",
+                  std::to_wstring(code));
+        }
+    }
+    finish(app);
+}
+
+// real_audio.sh stops the server when this file appears and answers with another.
+bool stop_server(const std::wstring& dir) {
+    write_file(dir + L"\\stop-server", "");
+    const std::wstring done = dir + L"\\server-stopped";
+    return poll(30000, [&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; });
+}
+
+// Whatever winmm answers once the server is gone is shown, promptly: Wine's winmm enumerates
+// its devices once per process, so the same device 0 is expected again.
+void server_stops(const std::wstring& dir) {
+    const std::wstring what = L"server stopped while idle";
+    App app;
+    if (!launch(app, exe, L"builtin") ||
+        !press_for_report(app, what + L", first press", pulse_device0()) ||
+        !check(stop_server(dir), what + L": the script stopped the server")) {
+        return finish(app);
+    }
+    const DWORD start = GetTickCount();
+    PostMessageW(app.cmd, BM_CLICK, 0, 0);
+    HWND box = top_window(app.pi.dwProcessId, L"#32770", 5000);
+    check(box != nullptr, what + L": the second press shows its box within 5 s",
+          std::to_wstring(GetTickCount() - start) + L" ms");
+    if (box) {
+        PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
+        const DWORD answered = GetTickCount();
+        const bool reported = poll(5000, [&] { return !text_of(app.pic).empty(); });
+        check(reported && exit_code_within(app, 0) == STILL_ACTIVE,
+              what + L": a report within 5 s of OK, no crash",
+              std::to_wstring(GetTickCount() - answered) + L" ms");
+        same_lines(report_after_ok(app), pulse_device0(), what + L": second report");
+        close_with_status_0(app, what);
+    }
+    finish(app);
+}
+
+}  // namespace
+
+void real_audio(const std::wstring& scenario, const std::wstring& dir, const Lines& sinks) {
+    if (scenario == L"sinks") {
+        device0_reported(sinks);
+    } else if (scenario == L"no-server") {
+        no_server();
+    } else if (scenario == L"server-stops") {
+        server_stops(dir);
+    } else {
+        check(false, L"known real-audio scenario", scenario);
+    }
+}
+
+}  // namespace e2e
