@@ -75,6 +75,11 @@ void frmKelvane::Show(int showCommand) {
 }
 
 bool frmKelvane::PreTranslateMessage(MSG& msg) {
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_TAB) {
+        // The user moves by keyboard, so keyboard cues show. Windows' dialog
+        // manager says so to every control itself; Wine's does not.
+        SendMessageW(Picture1.hwnd(), WM_UPDATEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+    }
     if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && msg.hwnd == CmdTest) {
         SendMessageW(CmdTest, BM_CLICK, 0, 0);
         return true;

@@ -134,8 +134,7 @@ void ReportSurface::PaintWatermark(HDC dc) const {
 // Like the standard controls: shown while focused, unless the user works
 // with the mouse and the system hides keyboard cues.
 void ReportSurface::PaintFocusCue(HDC dc, const RECT& client) const {
-    const auto uiState = SendMessageW(hwnd_, WM_QUERYUISTATE, 0, 0);
-    if (GetFocus() == hwnd_ && !(uiState & UISF_HIDEFOCUS)) {
+    if (GetFocus() == hwnd_ && !hideFocusCue_) {
         DrawFocusRect(dc, &client);
     }
 }
@@ -189,6 +188,12 @@ LRESULT ReportSurface::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             InvalidateRect(hwnd_, nullptr, FALSE);
             return 0;
         case WM_UPDATEUISTATE:
+            // Kept here as well as by the system: Wine's DefWindowProc keeps no UI state.
+            if (HIWORD(wParam) & UISF_HIDEFOCUS) {
+                if (LOWORD(wParam) == UIS_SET || LOWORD(wParam) == UIS_CLEAR) {
+                    hideFocusCue_ = LOWORD(wParam) == UIS_SET;
+                }
+            }
             DefWindowProcW(hwnd_, message, wParam, lParam);
             InvalidateRect(hwnd_, nullptr, FALSE);
             return 0;

@@ -50,5 +50,6 @@ class ReportSurface {
     ScopedIcon icon_;
     int iconSize_ = 0;
     int lineHeight_ = 0;
+    bool hideFocusCue_ = false;
     std::vector<std::u16string> lines_;
 };

@@ -1,5 +1,9 @@
 // The form's layout, focus and keyboard, the icon at start, and the report through repaints,
 // minimise, maximise and close.
+#include <windows.h>
+
+#include <psapi.h>
+
 #include "expectations.h"
 #include "harness.h"
 #include "scenarios.h"
@@ -26,6 +30,20 @@ std::wstring placement(HWND child, HWND parent) {
 std::wstring twips(int x, int y, int w, int h) {
     return std::to_wstring(px(x)) + L"," + std::to_wstring(px(y)) + L" " + std::to_wstring(px(w)) +
            L"x" + std::to_wstring(px(h));
+}
+
+bool has_winmm(App& app) {
+    HMODULE modules[512];
+    DWORD bytes = 0;
+    EnumProcessModules(app.pi.hProcess, modules, sizeof modules, &bytes);
+    for (DWORD i = 0; i < bytes / sizeof *modules && i < 512; ++i) {
+        wchar_t name[MAX_PATH] = {};
+        GetModuleBaseNameW(app.pi.hProcess, modules[i], name, MAX_PATH);
+        if (lstrcmpiW(name, L"winmm.dll") == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -79,11 +97,14 @@ void form_and_keyboard() {
 
         key(app, VK_TAB);
         check(focus_on(app, app.pic), L"Tab moves the focus to Picture1");
-        key(app, VK_TAB, true);
+        key(app, VK_TAB, VK_SHIFT);
         check(focus_on(app, app.cmd), L"Shift+Tab moves it back to CmdTest");
+        // Nothing of the audio stack is paid for by a user who never presses the button.
+        check(!has_winmm(app), L"winmm.dll is not loaded before the first press");
         key(app, VK_SPACE);
         answer_box(app, L"Space", kFound);
         same_lines(report_after_ok(app), kWorked, L"Space prints the worked example");
+        check(has_winmm(app), L"winmm.dll is loaded by the first press");
         key(app, VK_RETURN);
         answer_box(app, L"Enter", kFound);
         same_lines(report_after_ok(app), kWorked, L"a second press replaces the report");

@@ -133,21 +133,21 @@ Pixels settled(HWND w) {
 }
 
 // Real keystrokes, so that Shift's state and the dialog navigation are Kelvane's own doing.
-void key(App& app, WORD vk, bool shift) {
+void key(App& app, WORD vk, WORD modifier) {
     SetForegroundWindow(app.form);
     INPUT in[4] = {};
-    WORD keys[4] = {VK_SHIFT, vk, vk, VK_SHIFT};
+    WORD keys[4] = {modifier, vk, vk, modifier};
     for (int i = 0; i < 4; ++i) {
         in[i].type = INPUT_KEYBOARD, in[i].ki.wVk = keys[i];
         in[i].ki.dwFlags = i < 2 ? 0 : KEYEVENTF_KEYUP;
     }
-    SendInput(shift ? 4 : 2, shift ? in : in + 1, sizeof(INPUT));
+    SendInput(modifier ? 4 : 2, modifier ? in : in + 1, sizeof(INPUT));
 }
 
-bool focus_on(App& app, HWND want) {
+bool focus_on(App& app, HWND want, DWORD ms) {
     GUITHREADINFO gti = {};
     gti.cbSize = sizeof gti;
-    return poll(5000,
+    return poll(ms,
                 [&] { return GetGUIThreadInfo(app.pi.dwThreadId, &gti) && gti.hwndFocus == want; });
 }
 
@@ -208,6 +208,16 @@ std::wstring joined(const Lines& lines) {
         all += (all.empty() ? L"" : L"\r\n") + line;
     }
     return all;
+}
+
+void save_bmp(const std::wstring& path, RECT r) {
+    Pixels px = grab(r);
+    BITMAPINFOHEADER ih = top_down(r.right - r.left, r.bottom - r.top);
+    BITMAPFILEHEADER fh = {0x4D42, DWORD(sizeof fh + sizeof ih + px.size() * 4), 0, 0,
+                           sizeof fh + sizeof ih};
+    write_file(path, std::string(reinterpret_cast<char*>(&fh), sizeof fh) +
+                         std::string(reinterpret_cast<char*>(&ih), sizeof ih) +
+                         std::string(reinterpret_cast<char*>(px.data()), px.size() * 4));
 }
 
 }  // namespace e2e

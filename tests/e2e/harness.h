@@ -57,6 +57,8 @@ void finish(App& app);
 BITMAPINFOHEADER top_down(LONG w, LONG h);
 Pixels grab(const RECT& r);
 Pixels grab(HWND w);
+// What the screen shows in r, as a .bmp file.
+void save_bmp(const std::wstring& path, RECT r);
 
 // Painting is asynchronous, and slow under qemu: wait for a picture that is what the caller
 // looks for and then stays unchanged for a second; one that never comes is returned as it is.
@@ -75,8 +77,9 @@ Pixels settled(HWND w, Ready ready) {
 
 Pixels settled(HWND w);
 
-void key(App& app, WORD vk, bool shift = false);
-bool focus_on(App& app, HWND want);
+// A real keystroke, with Shift or Ctrl held around it when modifier names one.
+void key(App& app, WORD vk, WORD modifier = 0);
+bool focus_on(App& app, HWND want, DWORD ms = 5000);
 
 bool answer_box(App& app, const std::wstring& what, const std::wstring& expected);
 Lines report_after_ok(App& app);

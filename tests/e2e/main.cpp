@@ -23,7 +23,8 @@ int wmain(int argc, wchar_t** argv) {
     if (args.size() < (mode.empty() ? 1u : 2u)) {
         say(L"usage: kelvane_e2e [--dpi | --show-sample [PICTURE_DIR] | --show-real PICTURE_DIR |"
             L" --bench-startup N BARE.exe | --bench-latency N |"
-            L" --real-audio sinks|no-server|server-stops STATE_DIR [SINK...]] PATH\\Kelvane.exe");
+            L" --real-audio sinks|no-server|server-stops STATE_DIR [SINK...] | --only SCENARIO]"
+            L" PATH\\Kelvane.exe");
         return 2;
     }
     exe = args.back();
@@ -52,12 +53,18 @@ int wmain(int argc, wchar_t** argv) {
         real_audio(arg(0), arg(1),
                    Lines(extra.begin() + std::min<size_t>(2, extra.size()), extra.end()));
     } else {
-        resources();
-        form_and_keyboard();
-        reports();
-        no_device();
-        planted_dll();
-        memory(200);
+        // --only NAME runs one of them, for a developer working on it.
+        const std::pair<const wchar_t*, void (*)()> suite[] = {
+            {L"resources", resources},     {L"form_and_keyboard", form_and_keyboard},
+            {L"legibility", legibility},   {L"copy_and_focus", copy_and_focus},
+            {L"reports", reports},         {L"no_device", no_device},
+            {L"planted_dll", planted_dll}, {L"memory", [] { memory(200); }},
+        };
+        for (const auto& [name, run] : suite) {
+            if (mode != L"--only" || arg(0) == name) {
+                run();
+            }
+        }
     }
     say(std::to_wstring(passed) + L" passed, " + std::to_wstring(failed) + L" failed");
     return failed ? 1 : 0;

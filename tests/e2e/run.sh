@@ -20,6 +20,10 @@ done
 set_dpi 96
 echo "-- on Wine's own winmm over PulseAudio"
 "$e2e_dir/real_audio.sh" "$build" | tee -a "$log" || status=1
+# Pictures the suite took to be looked at (the colour schemes, each with a report).
+for bmp in "$build"/tests/e2e/screenshots/*.bmp; do
+    [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm "$bmp" && echo "screenshot: ${bmp%.bmp}.png"
+done
 awk '/^[0-9]+ passed, [0-9]+ failed$/ { p += $1; f += $3 } END { print "e2e: " p " passed, " f " failed" }' "$log"
 echo "e2e: $((SECONDS - start)) s under Wine"
 exit $status

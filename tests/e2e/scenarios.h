@@ -14,6 +14,8 @@ void reports();
 void no_device();
 void planted_dll();
 void memory(int presses);
+void legibility();
+void copy_and_focus();
 // --dpi: layout and the longest report again, run at each further DPI.
 void dpi_layout();
 

@@ -8,16 +8,6 @@
 namespace e2e {
 namespace {
 
-void save_bmp(const std::wstring& path, RECT r) {
-    Pixels px = grab(r);
-    BITMAPINFOHEADER ih = top_down(r.right - r.left, r.bottom - r.top);
-    BITMAPFILEHEADER fh = {0x4D42, DWORD(sizeof fh + sizeof ih + px.size() * 4), 0, 0,
-                           sizeof fh + sizeof ih};
-    write_file(path, std::string(reinterpret_cast<char*>(&fh), sizeof fh) +
-                         std::string(reinterpret_cast<char*>(&ih), sizeof ih) +
-                         std::string(reinterpret_cast<char*>(px.data()), px.size() * 4));
-}
-
 // Exit codes are Kelvane's contract: 0 when its window is closed, 1 after "no sound device".
 bool outcome(bool designed, const std::wstring& what) {
     say(L"Outcome: " + what);
