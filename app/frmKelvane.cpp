@@ -160,9 +160,10 @@ void frmKelvane::ApplyDpi(UINT dpi) {
     font_ = CreateUiFont(dpi, (inside.bottom - inside.top) / kLongestReportLines);
     SendMessageW(CmdTest, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
     Picture1.SetFont(font_.get());
-    Picture1.SetIconSize(MulDiv(32, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI));
-    bigIcon_ = LoadAppIcon(instance_, IDI_KELVANE,
-                           MulDiv(32, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI));
+    const int bigIconSize = MulDiv(32, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
+    bigIcon_ = LoadAppIcon(instance_, IDI_KELVANE, bigIconSize);
+    // The window's big icon is also the surface's picture, at the same size.
+    Picture1.SetIcon(bigIcon_.get(), bigIconSize);
     smallIcon_ = LoadAppIcon(instance_, IDI_KELVANE,
                              MulDiv(16, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI));
     SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));

@@ -3,7 +3,6 @@
 #include <windowsx.h>
 
 #include "report/watermark.h"
-#include "resources/resource.h"
 #include "win32/clipboard.h"
 
 namespace {
@@ -25,7 +24,6 @@ bool ReportSurface::Register(HINSTANCE instance) {
 }
 
 HWND ReportSurface::Create(HWND parent, int id, HINSTANCE instance) {
-    instance_ = instance;
     return CreateWindowExW(WS_EX_CLIENTEDGE, kClassName, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0,
                            0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                            instance, this);
@@ -42,12 +40,10 @@ void ReportSurface::SetFont(HFONT font) {
     InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
-void ReportSurface::SetIconSize(int pixels) {
-    if (pixels != iconSize_) {
-        iconSize_ = pixels;
-        icon_ = LoadAppIcon(instance_, IDI_KELVANE, pixels);
-        InvalidateRect(hwnd_, nullptr, TRUE);
-    }
+void ReportSurface::SetIcon(HICON icon, int pixels) {
+    icon_ = icon;
+    iconSize_ = pixels;
+    InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
 void ReportSurface::Clear() {
@@ -119,7 +115,7 @@ void ReportSurface::PaintWatermark(HDC dc) const {
     if (iconWeight == 0) {
         return;
     }
-    DrawIconEx(dc, 0, 0, icon_.get(), iconSize_, iconSize_, 0, nullptr, DI_NORMAL);
+    DrawIconEx(dc, 0, 0, icon_, iconSize_, iconSize_, 0, nullptr, DI_NORMAL);
     ScopedMemoryDc memory(CreateCompatibleDC(dc));
     ScopedBitmap pixel(CreateCompatibleBitmap(dc, 1, 1));
     if (!memory || !pixel) {

@@ -23,9 +23,10 @@ class ReportSurface {
     HWND Create(HWND parent, int id, HINSTANCE instance);
     HWND hwnd() const { return hwnd_; }
 
-    // Not owned: the form owns the font and keeps it alive while set.
+    // Not owned: the form owns the font and the icon (the window's own big
+    // icon) and keeps them alive while set.
     void SetFont(HFONT font);
-    void SetIconSize(int pixels);
+    void SetIcon(HICON icon, int pixels);
 
     void Clear();
     void Print(const kelvane::PrintStatement& statement);
@@ -45,9 +46,8 @@ class ReportSurface {
     void CopyReport() const;
 
     HWND hwnd_ = nullptr;
-    HINSTANCE instance_ = nullptr;
     HFONT font_ = nullptr;
-    ScopedIcon icon_;
+    HICON icon_ = nullptr;
     int iconSize_ = 0;
     int lineHeight_ = 0;
     bool hideFocusCue_ = false;
