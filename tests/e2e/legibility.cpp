@@ -97,20 +97,30 @@ void legibility() {
     const COLORREF text = GetSysColor(COLOR_BTNTEXT);
     scheme(L"default-colours",
            0xFF000000 | GetRValue(text) << 16 | GetGValue(text) << 8 | GetBValue(text));
-    // The dark high-contrast scheme: white text on black faces, as Windows' own sets it.
+    // The dark high-contrast scheme, white text on black faces, set as a control panel does:
+    // stored for later sessions, and applied to the running one (where Wine keeps colours set
+    // since its start, such as a theme's, ahead of the stored ones).
+    const int elements[] = {COLOR_BTNFACE,    COLOR_BTNTEXT,   COLOR_WINDOW,
+                            COLOR_WINDOWTEXT, COLOR_BTNSHADOW, COLOR_BTNHIGHLIGHT};
     const wchar_t* names[] = {L"ButtonFace", L"ButtonText",   L"Window",
                               L"WindowText", L"ButtonShadow", L"ButtonHilight"};
     const wchar_t* dark[] = {L"0 0 0",       L"255 255 255", L"0 0 0",
                              L"255 255 255", L"128 128 128", L"255 255 255"};
     std::wstring saved[6];
+    COLORREF live[6], dark_live[6];
     for (int i = 0; i < 6; ++i) {
         saved[i] = get_color(names[i]);
+        live[i] = GetSysColor(elements[i]);
+        const DWORD argb = pixel_of(dark[i]);
+        dark_live[i] = RGB(argb >> 16 & 0xFF, argb >> 8 & 0xFF, argb & 0xFF);
         set_color(names[i], dark[i]);
     }
+    SetSysColors(6, elements, dark_live);
     scheme(L"high-contrast-black", pixel_of(dark[1]));
     for (int i = 0; i < 6; ++i) {
         set_color(names[i], saved[i]);
     }
+    SetSysColors(6, elements, live);
 }
 
 }  // namespace e2e
