@@ -20,8 +20,15 @@ bool press_and_tell(App& app, const std::wstring& dir) {
     if (!box) {
         return outcome(false, L"no message box within 10 s of pressing 测试声卡 (a hang?).");
     }
+    // Under Xvfb the box opens in the middle of a large screen; dragged over the window, as a
+    // user might, one small picture shows both.
     RECT form, both;
-    GetWindowRect(app.form, &form), GetWindowRect(box, &both), UnionRect(&both, &both, &form);
+    GetWindowRect(app.form, &form), GetWindowRect(box, &both);
+    const LONG x = (form.left + form.right - (both.right - both.left)) / 2,
+               y = (form.top + form.bottom - (both.bottom - both.top)) / 2;
+    SetWindowPos(box, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    poll(kWaitMs, [&] { return GetWindowRect(box, &both) && both.left == x && both.top == y; });
+    UnionRect(&both, &both, &form);
     settled(box);
     save_bmp(dir + L"\\box.bmp", both);
     const std::wstring prompt = text_of(GetDlgItem(box, 0xFFFF));
