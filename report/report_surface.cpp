@@ -185,10 +185,9 @@ LRESULT ReportSurface::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return 0;
         case WM_UPDATEUISTATE:
             // Kept here as well as by the system: Wine's DefWindowProc keeps no UI state.
-            if (HIWORD(wParam) & UISF_HIDEFOCUS) {
-                if (LOWORD(wParam) == UIS_SET || LOWORD(wParam) == UIS_CLEAR) {
-                    hideFocusCue_ = LOWORD(wParam) == UIS_SET;
-                }
+            if ((HIWORD(wParam) & UISF_HIDEFOCUS) &&
+                (LOWORD(wParam) == UIS_SET || LOWORD(wParam) == UIS_CLEAR)) {
+                hideFocusCue_ = LOWORD(wParam) == UIS_SET;
             }
             DefWindowProcW(hwnd_, message, wParam, lParam);
             InvalidateRect(hwnd_, nullptr, FALSE);
