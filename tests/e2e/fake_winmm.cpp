@@ -51,6 +51,27 @@ Device current() {
 
 }  // namespace
 
+// The driver cannot read another process's module list everywhere (not under qemu), but it can
+// always ask wineserver for a named object: this one says the test winmm.dll is loaded in the
+// process whose id ends its name. It is never closed; it goes with the process.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        wchar_t name[64] = L"Local\\KelvaneTestWinmm.";
+        wchar_t* end = name + lstrlenW(name);
+        wchar_t digits[16];
+        int n = 0;
+        for (DWORD pid = GetCurrentProcessId(); n == 0 || pid; pid /= 10) {
+            digits[n++] = wchar_t(L'0' + pid % 10);
+        }
+        while (n) {
+            *end++ = digits[--n];
+        }
+        *end = 0;
+        CreateEventW(nullptr, TRUE, TRUE, name);
+    }
+    return TRUE;
+}
+
 extern "C" {
 
 UINT WINAPI waveOutGetNumDevs() {
