@@ -23,6 +23,12 @@ fi
 imports=$(i686-w64-mingw32-objdump -p "$exe" | awk '
     /DLL Name:/ { dll = toupper($3); next }
     dll && /^\t[0-9a-f]+\t +[0-9]+ +[A-Za-z_]/ { print dll ": " $3 }')
+# Every Windows program imports from KERNEL32: without it the table was not read, and the checks
+# below would pass on nothing.
+if ! grep -q '^KERNEL32.DLL: ' <<<"$imports"; then
+    echo "FAIL: no import table read from $exe"
+    failed=1
+fi
 dlls=$(cut -d: -f1 <<<"$imports" | sort -u | tr '\n' ' ')
 echo "imports from: $dlls"
 for dll in $dlls; do

@@ -19,10 +19,14 @@ bool check(bool ok, const std::wstring& name, const std::wstring& detail) {
     return ok;
 }
 
+const std::wstring kNoAnswer = L"<no answer to WM_GETTEXT>";
+
 std::wstring text_of(HWND w) {
     wchar_t buf[4096] = {};
-    SendMessageTimeoutW(w, WM_GETTEXT, 4096, LPARAM(buf), SMTO_ABORTIFHUNG, 5000, nullptr);
-    return buf;
+    DWORD_PTR copied = 0;
+    return SendMessageTimeoutW(w, WM_GETTEXT, 4096, LPARAM(buf), SMTO_ABORTIFHUNG, 5000, &copied)
+               ? buf
+               : kNoAnswer;
 }
 
 std::wstring class_of(HWND w) {
@@ -80,11 +84,16 @@ bool launch(App& app, const std::wstring& path, const std::wstring& winmm) {
 }
 
 DWORD exit_code_within(App& app, DWORD ms) {
-    DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(app.pi.hProcess, ms) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(app.pi.hProcess, &code);
+    switch (WaitForSingleObject(app.pi.hProcess, ms)) {
+        case WAIT_TIMEOUT:
+            return STILL_ACTIVE;
+        case WAIT_OBJECT_0: {
+            DWORD code = kNoExitCode;
+            return GetExitCodeProcess(app.pi.hProcess, &code) ? code : kNoExitCode;
+        }
+        default:
+            return kNoExitCode;
     }
-    return code;
 }
 
 // Never leaves a Kelvane process behind, whatever state a failed check left it in.
@@ -112,8 +121,8 @@ Pixels grab(const RECT& r) {
     HDC screen = GetDC(nullptr), mem = CreateCompatibleDC(screen);
     HBITMAP bmp = w > 0 && h > 0 ? CreateDIBSection(mem, &bi, 0, &bits, nullptr, 0) : nullptr;
     HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    Pixels px(static_cast<DWORD*>(bits), static_cast<DWORD*>(bits) + (bmp ? w * h : 0));
+    const bool read = bmp && BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    Pixels px(static_cast<DWORD*>(bits), static_cast<DWORD*>(bits) + (read ? w * h : 0));
     for (DWORD& p : px) {
         p |= 0xFF000000;  // Wine leaves stray alpha where it drew text or icons
     }
@@ -149,6 +158,19 @@ bool focus_on(App& app, HWND want, DWORD ms) {
     gti.cbSize = sizeof gti;
     return poll(ms,
                 [&] { return GetGUIThreadInfo(app.pi.dwThreadId, &gti) && gti.hwndFocus == want; });
+}
+
+std::wstring test_winmm_in(App& app) {
+    const std::wstring name = L"Local\\KelvaneTestWinmm." + std::to_wstring(app.pi.dwProcessId);
+    HANDLE marker = OpenEventW(SYNCHRONIZE, FALSE, name.c_str());
+    const DWORD error = GetLastError();
+    if (marker) {
+        CloseHandle(marker);
+        return L"loaded";
+    }
+    return error == ERROR_FILE_NOT_FOUND
+               ? L"not loaded"
+               : L"unknown (OpenEvent error " + std::to_wstring(error) + L")";
 }
 
 // The box must come over an already cleared surface and say exactly what the contract says.

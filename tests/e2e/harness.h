@@ -41,6 +41,9 @@ bool poll(DWORD ms, Done done, DWORD step = 100) {
 void say(const std::wstring& s);
 bool check(bool ok, const std::wstring& name, const std::wstring& detail = L"");
 
+// What a window answers to WM_GETTEXT; kNoAnswer when it does not answer at all, so that no check
+// takes silence for an empty text.
+extern const std::wstring kNoAnswer;
 std::wstring text_of(HWND w);
 std::wstring class_of(HWND w);
 void write_file(const std::wstring& path, const std::string& data);
@@ -51,10 +54,13 @@ bool spawn(App& app, const std::wstring& path);
 // for Wine's own. start only starts it; launch also checks that its form came up.
 bool start(App& app, const std::wstring& path, const std::wstring& winmm);
 bool launch(App& app, const std::wstring& path, const std::wstring& winmm);
+// STILL_ACTIVE while it runs; kNoExitCode when Wine could not say.
+constexpr DWORD kNoExitCode = 0xFFFFFFFE;
 DWORD exit_code_within(App& app, DWORD ms);
 void finish(App& app);
 
 BITMAPINFOHEADER top_down(LONG w, LONG h);
+// Empty when the screen could not be read: no check may take that for a picture.
 Pixels grab(const RECT& r);
 Pixels grab(HWND w);
 // What the screen shows in r, as a .bmp file.
@@ -80,6 +86,10 @@ Pixels settled(HWND w);
 // A real keystroke, with Shift or Ctrl held around it when modifier names one.
 void key(App& app, WORD vk, WORD modifier = 0);
 bool focus_on(App& app, HWND want, DWORD ms = 5000);
+
+// "loaded" or "not loaded" as the test winmm.dll's load marker says, anything else when the
+// question itself could not be asked.
+std::wstring test_winmm_in(App& app);
 
 bool answer_box(App& app, const std::wstring& what, const std::wstring& expected);
 Lines report_after_ok(App& app);

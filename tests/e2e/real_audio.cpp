@@ -109,7 +109,10 @@ void server_stops(const std::wstring& dir) {
     if (box) {
         PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
         const DWORD answered = GetTickCount();
-        const bool reported = poll(5000, [&] { return !text_of(app.pic).empty(); });
+        const bool reported = poll(5000, [&] {
+            const std::wstring text = text_of(app.pic);
+            return !text.empty() && text != kNoAnswer;
+        });
         check(reported && exit_code_within(app, 0) == STILL_ACTIVE,
               what + L": a report within 5 s of OK, no crash",
               std::to_wstring(GetTickCount() - answered) + L" ms");
