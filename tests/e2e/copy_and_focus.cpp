@@ -1,6 +1,8 @@
 // Picture1 as a keyboard user meets it: a focus cue that follows the system's keyboard-cue state,
 // and the report copied to the clipboard by Ctrl+C, Ctrl+Insert or its context menu, never
 // partly, never with a hang, and not at all while the report is empty.
+#include <algorithm>
+
 #include "expectations.h"
 #include "harness.h"
 #include "scenarios.h"
@@ -8,15 +10,56 @@
 namespace e2e {
 namespace {
 
-// A window of the driver's own, so that it can own the clipboard like any other program.
-HWND clipboard_owner() {
-    static HWND owner =
+// The driver's own windows, on a thread that pumps messages as any program's does: Kelvane's
+// EmptyClipboard waits (up to 5 s under Wine) on the clipboard's previous owner, and another
+// program's window must take the focus like one.
+struct OwnWindows {
+    HWND clipboard_owner = nullptr, other_program = nullptr;
+    HANDLE ready = nullptr;
+};
+
+DWORD WINAPI pump(void* param) {
+    auto* own = static_cast<OwnWindows*>(param);
+    own->clipboard_owner =
         CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    return owner;
+    // Far from Kelvane's window, so that the surface stays in view.
+    own->other_program = CreateWindowW(
+        L"STATIC", L"another program", WS_POPUP | WS_BORDER, GetSystemMetrics(SM_CXSCREEN) - 240,
+        GetSystemMetrics(SM_CYSCREEN) - 180, 200, 140, nullptr, nullptr, nullptr, nullptr);
+    SetEvent(own->ready);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        DispatchMessageW(&msg);
+    }
+    return 0;
+}
+
+const OwnWindows& own_windows() {
+    static OwnWindows own = [] {
+        OwnWindows made;
+        made.ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        CloseHandle(CreateThread(nullptr, 0, pump, &made, 0, nullptr));
+        WaitForSingleObject(made.ready, kWaitMs);
+        CloseHandle(made.ready);
+        return made;
+    }();
+    return own;
+}
+
+// Another program's richer copy of what it put there, as a word processor leaves it: a copy that
+// does not empty the clipboard lets it come back on the next paste into such a program.
+UINT rich_format() {
+    static const UINT format = RegisterClipboardFormatW(L"Rich Text Format");
+    return format;
+}
+constexpr const wchar_t* kRichMark = L" + Rich Text Format";
+
+bool open_clipboard() {
+    return poll(kWaitMs, [] { return OpenClipboard(own_windows().clipboard_owner) != FALSE; });
 }
 
 void put_clipboard(const std::wstring& text) {
-    if (!poll(kWaitMs, [] { return OpenClipboard(clipboard_owner()) != FALSE; })) {
+    if (!open_clipboard()) {
         return;
     }
     EmptyClipboard();
@@ -25,36 +68,66 @@ void put_clipboard(const std::wstring& text) {
     memcpy(GlobalLock(memory), text.c_str(), bytes);
     GlobalUnlock(memory);
     SetClipboardData(CF_UNICODETEXT, memory);
+    const char rtf[] = "{\\rtf1 old}";
+    HGLOBAL rich = GlobalAlloc(GMEM_MOVEABLE, sizeof rtf);
+    memcpy(GlobalLock(rich), rtf, sizeof rtf);
+    GlobalUnlock(rich);
+    SetClipboardData(rich_format(), rich);
     CloseClipboard();
 }
 
+// The clipboard's text, and kRichMark after it while another program's rich copy is still there.
 std::wstring clipboard() {
-    std::wstring text = L"<clipboard busy>";
-    if (poll(kWaitMs, [] { return OpenClipboard(clipboard_owner()) != FALSE; })) {
-        HGLOBAL memory = GetClipboardData(CF_UNICODETEXT);
-        const wchar_t* data = memory ? static_cast<const wchar_t*>(GlobalLock(memory)) : nullptr;
-        text = data ? data : L"<no text>";
-        if (data) {
-            GlobalUnlock(memory);
-        }
-        CloseClipboard();
+    if (!open_clipboard()) {
+        return L"<clipboard busy>";
     }
+    HGLOBAL memory = GetClipboardData(CF_UNICODETEXT);
+    const wchar_t* data = memory ? static_cast<const wchar_t*>(GlobalLock(memory)) : nullptr;
+    std::wstring text = data ? data : L"<no text>";
+    if (data) {
+        GlobalUnlock(memory);
+    }
+    if (IsClipboardFormatAvailable(rich_format())) {
+        text += kRichMark;
+    }
+    CloseClipboard();
     return text;
 }
 
-// What the clipboard holds once a gesture has had its chance to copy (or not).
-std::wstring after(App& app, const std::wstring& before, void (*gesture)(App&)) {
-    put_clipboard(before);
+// Tab until Picture1 has the focus: there are only two stops.
+void focus_picture(App& app) {
+    for (int tabs = 0; tabs < 2 && !focus_on(app, app.pic, 500); ++tabs) {
+        key(app, VK_TAB);
+    }
+}
+
+// Kelvane takes its input in order: once a Tab after a gesture has moved the focus on, the
+// gesture has been dealt with, however long it took.
+bool done_with_gesture(App& app, DWORD ms = kWaitMs) {
+    key(app, VK_TAB);
+    return focus_on(app, app.cmd, ms);
+}
+
+// What the clipboard holds once a gesture on Picture1 has been dealt with.
+std::wstring after(App& app, void (*gesture)(App&)) {
+    focus_picture(app);
+    put_clipboard(L"untouched");
+    const std::wstring before = clipboard();
+    if (before != std::wstring(L"untouched") + kRichMark) {
+        return L"<could not set the clipboard up: " + before + L">";
+    }
     gesture(app);
-    std::wstring now;
-    poll(1500, [&] { return (now = clipboard()) != before; });
-    return now;
+    return done_with_gesture(app) ? clipboard() : L"<Kelvane did not take the next key>";
+}
+
+HWND menu_of(App& app) {
+    return top_window(app.pi.dwProcessId, L"#32768", kWaitMs);
 }
 
 // The menu opened from the keyboard, its one item chosen by its mnemonic.
 void menu_by_keys(App& app, WORD opener, WORD modifier) {
     key(app, opener, modifier);
-    poll(kWaitMs, [&] { return top_window(app.pi.dwProcessId, L"#32768", 0) != nullptr; });
+    menu_of(app);
     key(app, 'C');
     // A greyed item ignores its mnemonic and leaves the menu open.
     key(app, VK_ESCAPE);
@@ -78,42 +151,81 @@ const struct Gesture {
          click[0].type = click[1].type = INPUT_MOUSE;
          click[0].mi.dwFlags = MOUSEEVENTF_RIGHTDOWN, click[1].mi.dwFlags = MOUSEEVENTF_RIGHTUP;
          SendInput(2, click, sizeof(INPUT));
-         poll(kWaitMs, [&] { return top_window(app.pi.dwProcessId, L"#32768", 0) != nullptr; });
+         menu_of(app);
          key(app, 'C');
          key(app, VK_ESCAPE);
      }},
 };
 
-// A dotted rectangle along the surface's edges, away from the icon in its corner.
-bool cue_shown(App& app) {
+DWORD screen_pixel(int colour) {
+    const COLORREF c = GetSysColor(colour);
+    return 0xFF000000 | GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c);
+}
+
+// How the menu draws its one item: "enabled" when some of its label has the menu-text colour,
+// "greyed" when none has but some has the grey-text colour. Another process's menu cannot be
+// asked for its items under Wine; its pixels can.
+std::wstring copy_item_drawn(App& app) {
+    focus_picture(app);
+    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
+    key(app, VK_F10, VK_SHIFT);
+    HWND menu = menu_of(app);
+    const Pixels shot = menu ? settled(menu) : Pixels{};
+    key(app, VK_ESCAPE);
+    done_with_gesture(app);
+    const DWORD text = screen_pixel(COLOR_MENUTEXT), grey = screen_pixel(COLOR_GRAYTEXT);
+    const auto texts = std::count(shot.begin(), shot.end(), text),
+               greys = std::count(shot.begin(), shot.end(), grey);
+    if (!menu || shot.empty()) {
+        return menu ? L"<no picture of the menu>" : L"<no menu>";
+    }
+    return texts ? L"enabled" : greys ? L"greyed" : L"<neither text nor grey text drawn>";
+}
+
+// "shown" when a dotted rectangle runs along the surface's bottom edge, away from the icon in
+// its corner, "hidden" when not.
+std::wstring cue(App& app) {
     RECT r;
     GetClientRect(app.pic, &r);
     const Pixels shot = settled(app.pic);
+    if (shot.size() != size_t(r.right * r.bottom) || shot.empty()) {
+        return L"<no picture of the surface>";
+    }
     int marked = 0;
-    for (LONG x = r.right / 2; x < r.right && !shot.empty(); ++x) {
+    for (LONG x = r.right / 2; x < r.right; ++x) {
         marked += shot[(r.bottom - 1) * r.right + x] != shot[(r.bottom / 2) * r.right + x];
     }
-    return marked > (r.right / 2) / 4;
+    return marked > (r.right / 2) / 4 ? L"shown" : L"hidden";
+}
+
+void check_cue(App& app, HWND focus, const std::wstring& want, const std::wstring& name) {
+    const bool focused = focus_on(app, focus);
+    const std::wstring got = cue(app);
+    check(focused && got == want, name, (focused ? L"cue " : L"focus elsewhere, cue ") + got);
 }
 
 void focus_cue(App& app) {
     key(app, VK_TAB);
-    check(focus_on(app, app.pic) && cue_shown(app), L"Tab to Picture1 shows a focus cue");
+    check_cue(app, app.pic, L"shown", L"Tab to Picture1 shows a focus cue");
     // What the system sends a window when the user turns to the mouse.
     SendMessageW(app.pic, WM_UPDATEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS), 0);
-    check(!cue_shown(app), L"no cue while keyboard cues are hidden");
+    check_cue(app, app.pic, L"hidden", L"no cue while keyboard cues are hidden");
     key(app, VK_TAB, VK_SHIFT);
     key(app, VK_TAB);
-    check(focus_on(app, app.pic) && cue_shown(app), L"Tab brings the cue back");
+    check_cue(app, app.pic, L"shown", L"Tab brings the cue back");
+    // The user turns to another program: Picture1 loses the focus without any Tab.
+    const HWND other = own_windows().other_program;
+    ShowWindow(other, SW_SHOWNA);
+    SetForegroundWindow(other);
+    const bool away = poll(kWaitMs, [&] { return GetForegroundWindow() == other; });
+    const std::wstring after_switch = cue(app);
+    check(away && after_switch == L"hidden", L"no cue once another program has the focus",
+          (away ? L"cue " : L"the other window never came to the front, cue ") + after_switch);
+    ShowWindow(other, SW_HIDE);
+    SetForegroundWindow(app.form);
+    focus_picture(app);
     key(app, VK_TAB);
-    check(focus_on(app, app.cmd) && !cue_shown(app), L"no cue once the focus has left");
-}
-
-// Tab until Picture1 has the focus: there are only two stops.
-void focus_picture(App& app) {
-    for (int tabs = 0; tabs < 2 && !focus_on(app, app.pic, 500); ++tabs) {
-        key(app, VK_TAB);
-    }
+    check_cue(app, app.cmd, L"hidden", L"no cue once the focus has left");
 }
 
 }  // namespace
@@ -125,37 +237,43 @@ void copy_and_focus() {
         return finish(app);
     }
     focus_cue(app);
+    const std::wstring untouched = std::wstring(L"untouched") + kRichMark;
+    const std::wstring greyed = copy_item_drawn(app);
+    check(greyed == L"greyed", L"复制报告(&C) is greyed while the report is empty", greyed);
     for (const Gesture& g : kGestures) {
-        focus_picture(app);
-        const std::wstring got = after(app, L"untouched", g.act);
-        check(got == L"untouched", std::wstring(g.name) + L" copies nothing from an empty report",
+        const std::wstring got = after(app, g.act);
+        check(got == untouched, std::wstring(g.name) + L" copies nothing from an empty report",
               got);
     }
     PostMessageW(app.cmd, BM_CLICK, 0, 0);
     answer_box(app, L"copy", kFound);
-    const std::wstring report = joined(report_after_ok(app));
+    same_lines(report_after_ok(app), kWorked, L"copy: the worked example to copy");
+    const std::wstring enabled = copy_item_drawn(app);
+    check(enabled == L"enabled", L"复制报告(&C) is enabled once there is a report", enabled);
+    // The lines the report must have, not the surface's own text: both come from one function.
+    const std::wstring report = joined(kWorked);
     for (const Gesture& g : kGestures) {
-        focus_picture(app);
-        const std::wstring got = after(app, L"untouched", g.act);
-        check(got == report, std::wstring(g.name) + L" copies the report", got);
+        const std::wstring got = after(app, g.act);
+        check(got == report, std::wstring(g.name) + L" copies the report, and only it", got);
     }
 
-    // Another program holding the clipboard: Kelvane gives up after a moment and stays usable.
+    // Another program holding the clipboard: Kelvane gives up after a moment and takes the next
+    // key at once. A sent message would not tell: Wine answers those while a program waits in
+    // OpenClipboard.
+    focus_picture(app);
     put_clipboard(L"held");
-    OpenClipboard(clipboard_owner());
+    const bool held = open_clipboard();
     key(app, 'C', VK_CONTROL);
     const DWORD start = GetTickCount();
-    DWORD_PTR unused;
-    Sleep(200);
-    const bool answers =
-        SendMessageTimeoutW(app.form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &unused) != 0;
+    const bool answered = done_with_gesture(app, 3000);
     const DWORD waited = GetTickCount() - start;
     Sleep(1000);
     CloseClipboard();
     const std::wstring got = clipboard();
-    check(answers && waited < 2000 && got == L"held",
+    check(held && answered && waited < 2000 && got == std::wstring(L"held") + kRichMark,
           L"a held clipboard: Kelvane gives up quietly, no hang, no partial copy",
-          std::to_wstring(waited) + L" ms, clipboard \"" + got + L"\"");
+          (held ? L"" : L"could not hold the clipboard; ") + std::to_wstring(waited) +
+              L" ms to the next key, clipboard \"" + got + L"\"");
     finish(app);
 }
 
