@@ -38,9 +38,10 @@ install_missing() {
 
 # A kernel without 32-bit support runs 32-bit Wine only through qemu-i386, with a small shim
 # built by gcc -m32 (tests/e2e/wine_env.sh sets that up). Elsewhere qemu must stay away: its
-# binfmt entry would take 32-bit programs from the native kernel.
+# binfmt entry would take 32-bit programs from the native kernel. KELVANE_QEMU=1 asks for that
+# path anyway, to test it on such a kernel.
 install_qemu_if_needed() {
-  /usr/lib/wine/wine --version >/dev/null 2>&1 && return
+  [ "${KELVANE_QEMU:-}" = 1 ] || ! /usr/lib/wine/wine --version >/dev/null 2>&1 || return 0
   local missing=()
   for p in qemu-user-static gcc-multilib; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
@@ -50,6 +51,16 @@ install_qemu_if_needed() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
     "${missing[@]}" >/dev/null
 }
+
+# The qemu path, once asked for, must not outlive the command on a kernel that does without it.
+binfmt_entry=/proc/sys/fs/binfmt_misc/qemu-i386
+qemu_was_on=$(head -1 "$binfmt_entry" 2>/dev/null || true)
+end_forced_qemu() {
+  if [ "${KELVANE_QEMU:-}" = 1 ] && [ "$qemu_was_on" != enabled ] && [ -e "$binfmt_entry" ]; then
+    echo 0 | as_root tee "$binfmt_entry" >/dev/null
+  fi
+}
+trap end_forced_qemu EXIT
 
 build() {
   for preset in "$@"; do
@@ -63,13 +74,13 @@ case "${1:-}" in
     install_missing
     install_qemu_if_needed
     build windows
-    exec tests/e2e/show.sh build/windows real
+    tests/e2e/show.sh build/windows real
     ;;
   sample)
     install_missing
     install_qemu_if_needed
     build windows
-    exec tests/e2e/show.sh build/windows sample
+    tests/e2e/show.sh build/windows sample
     ;;
   test)
     packages+=("${test_packages[@]}")

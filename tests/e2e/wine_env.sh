@@ -29,12 +29,16 @@ export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;mountmgr.sys,winebus.sys,wineusb.sys=d"
 
 # Kernels built without ia32 emulation cannot start 32-bit Wine: hand it to qemu-i386 and
-# preload the shim that makes Wine usable there (see qemu_mmap_shim.c).
+# preload the shim that makes Wine usable there (see qemu_mmap_shim.c). KELVANE_QEMU=1 takes that
+# path on any kernel: binfmt_misc is asked before the kernel's own ELF loader.
 binfmt=/proc/sys/fs/binfmt_misc
-if [ ! -e $binfmt/qemu-i386 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+forced_qemu=$([ "${KELVANE_QEMU:-}" = 1 ] && echo yes || true)
+if [ -n "$forced_qemu" ] || ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     [ -e $binfmt/register ] || as_root mount -t binfmt_misc binfmt_misc $binfmt
-    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
+    [ -e $binfmt/qemu-i386 ] ||
+        printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
         as_root tee $binfmt/register >/dev/null
+    grep -qs '^enabled' $binfmt/qemu-i386 || echo 1 | as_root tee $binfmt/qemu-i386 >/dev/null
 fi
 if grep -qs '^enabled' $binfmt/qemu-i386; then
     shim=$build/qemu-shim/lib
