@@ -52,16 +52,6 @@ install_qemu_if_needed() {
     "${missing[@]}" >/dev/null
 }
 
-# The qemu path, once asked for, must not outlive the command on a kernel that does without it.
-binfmt_entry=/proc/sys/fs/binfmt_misc/qemu-i386
-qemu_was_on=$(head -1 "$binfmt_entry" 2>/dev/null || true)
-end_forced_qemu() {
-  if [ "${KELVANE_QEMU:-}" = 1 ] && [ "$qemu_was_on" != enabled ] && [ -e "$binfmt_entry" ]; then
-    echo 0 | as_root tee "$binfmt_entry" >/dev/null
-  fi
-}
-trap end_forced_qemu EXIT
-
 build() {
   for preset in "$@"; do
     [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
@@ -74,13 +64,13 @@ case "${1:-}" in
     install_missing
     install_qemu_if_needed
     build windows
-    tests/e2e/show.sh build/windows real
+    exec tests/e2e/show.sh build/windows real
     ;;
   sample)
     install_missing
     install_qemu_if_needed
     build windows
-    tests/e2e/show.sh build/windows sample
+    exec tests/e2e/show.sh build/windows sample
     ;;
   test)
     packages+=("${test_packages[@]}")

@@ -33,12 +33,17 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;mountmgr.sys,wine
 # path on any kernel: binfmt_misc is asked before the kernel's own ELF loader.
 binfmt=/proc/sys/fs/binfmt_misc
 forced_qemu=$([ "${KELVANE_QEMU:-}" = 1 ] && echo yes || true)
+# Whoever turns the forced path on turns it off when done; a script sourced from that one finds
+# it on and leaves it.
+qemu_turned_on=$([ -n "$forced_qemu" ] && ! grep -qs '^enabled' $binfmt/qemu-i386 && echo yes || true)
 if [ -n "$forced_qemu" ] || ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     [ -e $binfmt/register ] || as_root mount -t binfmt_misc binfmt_misc $binfmt
     [ -e $binfmt/qemu-i386 ] ||
         printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
         as_root tee $binfmt/register >/dev/null
-    grep -qs '^enabled' $binfmt/qemu-i386 || echo 1 | as_root tee $binfmt/qemu-i386 >/dev/null
+    if ! grep -qs '^enabled' $binfmt/qemu-i386; then
+        echo 1 | as_root tee $binfmt/qemu-i386 >/dev/null
+    fi
 fi
 if grep -qs '^enabled' $binfmt/qemu-i386; then
     shim=$build/qemu-shim/lib
@@ -56,6 +61,7 @@ xvfb_pid=
 cleanup() {
     wineserver -k 2>/dev/null || true
     [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+    [ -z "$qemu_turned_on" ] || echo 0 | as_root tee $binfmt/qemu-i386 >/dev/null
 }
 trap cleanup EXIT
 

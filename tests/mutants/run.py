@@ -1,0 +1,85 @@
+#!/usr/bin/env python3
+"""Faults planted one at a time in Kelvane's sources, each run against the e2e scenarios that
+must catch it: a check that cannot fail for the fault it is there for shows up as SURVIVED.
+
+    tests/mutants/run.py BUILD_DIR [NAME...]     (after ./make.sh test has built everything)
+
+KELVANE_QEMU=1 runs them on the qemu-i386 path. The sources are restored and Kelvane.exe built
+again after each, whatever happens; exits 1 if any mutant survived."""
+import pathlib
+import subprocess
+import sys
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+
+# name: (file, what is there, what the fault puts instead, scenarios that must catch it)
+MUTANTS = {
+    'winmm-at-start': ('device/Module1.h', '  public:\n',
+                       '  public:\n    Module1() { LoadOnce(); }\n', ['form_and_keyboard']),
+    'winmm-never': ('device/Module1.cpp', 'winmm_.reset(LoadFromSystemFolder());',
+                    'winmm_.reset(tried_ ? nullptr : LoadFromSystemFolder());',
+                    ['form_and_keyboard']),
+    'no-empty-clipboard': ('win32/clipboard.cpp', 'if (!clipboard.open() || !EmptyClipboard())',
+                           'if (!clipboard.open())', ['copy_and_focus']),
+    'never-greyed': ('report/report_surface.cpp', '(lines_.empty() ? MF_GRAYED : 0)', '0',
+                     ['copy_and_focus']),
+    'retry-forever': ('win32/clipboard.cpp', 'attempt < kOpenAttempts && !open_', '!open_',
+                      ['copy_and_focus']),
+    'no-repaint-on-focus-loss': ('report/report_surface.cpp',
+                                 '        case WM_SETFOCUS:\n        case WM_KILLFOCUS:\n',
+                                 '        case WM_SETFOCUS:\n', ['copy_and_focus']),
+    'copy-loses-last-line': ('report/report_surface.cpp',
+                             'CopyTextToClipboard(hwnd_, ReportText());',
+                             'CopyTextToClipboard(hwnd_, ReportText().substr(0, '
+                             'ReportText().rfind(u"\\r\\n")));', ['copy_and_focus']),
+    'copy-empty-report': ('report/report_surface.cpp', '    if (!lines_.empty()) {\n        // A',
+                          '    if (true) {\n        // A', ['copy_and_focus']),
+    'no-watermark': ('report/report_surface.cpp', '    if (!icon_) {\n        return;\n    }\n'
+                     '    const COLORREF', '    if (icon_) {\n        return;\n    }\n'
+                     '    const COLORREF', ['legibility']),
+}
+
+RUN = '''. tests/e2e/wine_env.sh "$1" && shift && set_dpi 96 && for s in "$@"; do
+    timeout 600 wine "$build/tests/e2e/kelvane_e2e.exe" --only "$s" "$(winpath "$build/Kelvane.exe")"
+done'''
+
+
+def rebuild(build):
+    return subprocess.run(['cmake', '--build', build, '--target', 'Kelvane'], cwd=ROOT,
+                          capture_output=True, text=True)
+
+
+def main():
+    build, names = sys.argv[1], sys.argv[2:] or list(MUTANTS)
+    survived = 0
+    for name in names:
+        path, there, fault, scenarios = MUTANTS[name]
+        source = ROOT / path
+        original = source.read_text()
+        if original.count(there) != 1:
+            print(f'{name}: the code it changes is no longer there once; update this mutant')
+            survived += 1
+            continue
+        try:
+            source.write_text(original.replace(there, fault))
+            built = rebuild(build)
+            if built.returncode:
+                print(f'{name}: does not build\n{built.stdout[-1500:]}')
+                survived += 1
+                continue
+            out = subprocess.run(['bash', '-c', RUN, 'run', build] + scenarios, cwd=ROOT,
+                                 capture_output=True, text=True).stdout
+        finally:
+            source.write_text(original)
+        failures = [line for line in out.splitlines() if line.startswith('FAIL')]
+        survived += not failures
+        print(f'{name}: {"killed" if failures else "SURVIVED"} ({", ".join(scenarios)})')
+        for line in failures:
+            print('    ' + line[:200])
+    rebuild(build)
+    print(f'{len(names) - survived} killed, {survived} survived')
+    return 1 if survived else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
