@@ -43,7 +43,7 @@ bool press_and_tell(App& app, const std::wstring& dir) {
                                                   std::to_wstring(code) + L").");
     }
     const Lines report = report_after_ok(app);
-    if (report.empty()) {
+    if (report.empty() || report == Lines{kNoAnswer}) {
         return outcome(false, L"no report within 10 s of answering the box.");
     }
     settled(app.pic);
