@@ -50,6 +50,41 @@ pulse_stop() {
     pulse_pid=
 }
 
+# No Kelvane is left running in this script's prefix, whichever Kelvane or test run the machine
+# has elsewhere. Wine hands WINEPREFIX down to every process of a prefix, to those a Windows parent
+# starts too. The scan must also find the prefix's own services.exe (up since start_wine), so one
+# that reads nothing cannot pass, and a Kelvane whose environment cannot be read fails it rather
+# than passing unseen. Another user's processes are not looked into: Wine refuses a prefix its
+# user does not own.
+no_kelvane_left() {
+    local p name stat env uid services=0 left=0
+    uid=$(id -u)
+    for p in /proc/[0-9]*; do
+        name=$(cat "$p/comm" 2>/dev/null) || continue
+        [ "$name" = Kelvane.exe ] || [ "$name" = services.exe ] || continue
+        # Dead ones stay listed (as zombies) until whoever inherited them reaps them.
+        stat=$(cat "$p/stat" 2>/dev/null) || continue
+        stat=${stat##*) }
+        [ "${stat%% *}" != Z ] || continue
+        [ "$uid" = 0 ] || [ "$(stat -c %u "$p" 2>/dev/null)" = "$uid" ] || continue
+        env=$(tr '\0' '\n' 2>/dev/null <"$p/environ") || env=
+        if [ -z "$env" ]; then
+            [ -e "$p" ] || continue
+            echo "  cannot read the environment of $name, pid ${p#/proc/}"
+            left=$((left + 1))
+        elif grep -qxF "WINEPREFIX=$WINEPREFIX" <<<"$env"; then
+            if [ "$name" = services.exe ]; then
+                services=$((services + 1))
+            else
+                echo "  left behind in $WINEPREFIX: Kelvane.exe, pid ${p#/proc/}"
+                left=$((left + 1))
+            fi
+        fi
+    done
+    [ $services -gt 0 ] || echo "  the scan found no services.exe in $WINEPREFIX"
+    [ $services -gt 0 ] && [ $left -eq 0 ]
+}
+
 passed=0 failed=0 driver_failed=0
 check() {
     if eval "$2"; then
@@ -84,10 +119,7 @@ scenario() {
     if [ -n "$pid" ]; then
         check "$name: its PulseAudio daemon is gone" "! kill -0 $pid 2>/dev/null"
     fi
-    # Dead ones stay listed (as zombies) until whoever inherited them reaps them; only a live one
-    # would be left behind.
-    check "$name: no Kelvane process left behind" \
-        "! ps -eo stat=,args= | grep -v '^Z' | grep -q 'Kelvane[.]exe'"
+    check "$name: no Kelvane process left behind" no_kelvane_left
     [ $status -eq 0 ] || driver_failed=1
 }
 
