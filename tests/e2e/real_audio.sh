@@ -163,8 +163,13 @@ no_kelvane_left() {
         [ -n "$(start_time "${p#/proc/}")" ] || continue
         [ "$uid" = 0 ] || [ "$(stat -c %u "$p" 2>/dev/null)" = "$uid" ] || continue
         env=$(tr '\0' '\n' 2>/dev/null <"$p/environ") || env=
+        # One on its way out loses its memory, environment and all, before it turns zombie.
         if [ -z "$env" ]; then
-            [ -e "$p" ] || continue
+            sleep 0.5
+            [ -n "$(start_time "${p#/proc/}")" ] || continue
+            env=$(tr '\0' '\n' 2>/dev/null <"$p/environ") || env=
+        fi
+        if [ -z "$env" ]; then
             echo "  cannot read the environment of $name, pid ${p#/proc/}"
             left=$((left + 1))
         elif grep -qxF "WINEPREFIX=$WINEPREFIX" <<<"$env"; then
