@@ -17,8 +17,9 @@ server_procs=() stopped_procs=()
 trap 'server_stop; rm -rf "$state"; cleanup' EXIT
 
 # Only the server started here, never one of the user's: a private socket, no autospawn, and an
-# empty ALSA configuration, so the ALSA fallback finds no device either.
-export PULSE_SERVER=unix:$server/run/pulse/native
+# empty ALSA configuration, so the ALSA fallback finds no device either. The clients' cookie, which
+# libpulse makes when there is none, stays out of the user's HOME too.
+export PULSE_SERVER=unix:$server/run/pulse/native PULSE_COOKIE=$state/cookie
 export PULSE_CLIENTCONFIG=$state/client.conf ALSA_CONFIG_PATH=$state/alsa.conf
 echo "autospawn = no" >"$PULSE_CLIENTCONFIG"
 : >"$ALSA_CONFIG_PATH"
