@@ -26,10 +26,11 @@ echo "autospawn = no" >"$PULSE_CLIENTCONFIG"
 
 # The servers run headless on nothing of the user's: none of the user's environment (no display,
 # no PIPEWIRE_* or XDG_* folders), a HOME and runtime folder of their own, which their
-# configuration and state follow, the session bus at $server/bus (PipeWire's own; for PulseAudio
-# nothing listens there, or it would register itself on the user's bus) and no system bus.
+# configuration and state follow (dbus-daemon takes its data folder from the password file
+# unless told), the session bus at $server/bus (PipeWire's own; for PulseAudio nothing listens
+# there, or it would register itself on the user's bus) and no system bus.
 server_env=(env -i PATH="$PATH" HOME="$server/home" XDG_RUNTIME_DIR="$server/run"
-    DBUS_SESSION_BUS_ADDRESS="unix:path=$server/bus"
+    XDG_DATA_HOME="$server/home/.local/share" DBUS_SESSION_BUS_ADDRESS="unix:path=$server/bus"
     DBUS_SYSTEM_BUS_ADDRESS="unix:path=$server/no-system-bus")
 
 # start_time PID: empty once the process is gone or dead (a zombie stays listed until whoever
