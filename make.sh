@@ -13,9 +13,11 @@ packages=(
   wine wine32:i386 fonts-wine xvfb imagemagick locales fonts-wqy-microhei   # running it
 )
 # Only the tests need these. The run command talks to whatever sound server the machine has; a
-# desktop running PipeWire keeps it (Debian's pulseaudio would replace its pulse service).
+# desktop running PipeWire keeps it (Debian's pulseaudio would replace its pulse service). Both
+# servers install side by side; the tests start each privately, never as the user's server.
 test_packages=(
-  pulseaudio                                               # a real sound server for the e2e tests
+  pulseaudio pipewire pipewire-pulse wireplumber dbus-daemon   # real sound servers for e2e tests
+  pulseaudio-utils                                         # pactl and pacat, to set them up
   clang libclang-rt-14-dev                                 # fuzzing
 )
 

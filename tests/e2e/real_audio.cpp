@@ -1,12 +1,17 @@
-// Kelvane on the stack a user runs: Wine's own winmm.dll, its winepulse driver and a real
-// PulseAudio server that real_audio.sh starts with null sinks, no test DLL anywhere.
+// Kelvane on the stack a user runs: Wine's own winmm.dll, its winepulse driver and a real sound
+// server that real_audio.sh starts with null sinks, no test DLL anywhere: PulseAudio, or PipeWire
+// through its pulse server.
 //
 // What Wine 8 reports for device 0 is fixed by its sources, not by anything Kelvane does:
 // winepulse puts an endpoint named "PulseAudio", which follows the server's default sink, ahead
-// of one endpoint per sink (dlls/winepulse.drv/pulse.c), and winmm makes the default endpoint
-// device 0 with wMid and wPid 0xFF, vDriverVersion 0x00010001, two channels, volume and
-// left-right volume, and every PCM format that the endpoint takes in shared mode
-// (dlls/winmm/waveform.c), which for PulseAudio is all of them.
+// of one endpoint per sink the server lists when winmm first asks (dlls/winepulse.drv/pulse.c),
+// and winmm makes the default endpoint device 0 with wMid and wPid 0xFF, vDriverVersion
+// 0x00010001, two channels, volume and left-right volume, and every PCM format that the endpoint
+// takes in shared mode (dlls/winmm/waveform.c). winepulse takes any 8- or 16-bit mono or stereo
+// format there without asking the server (dlls/winepulse.drv/mmdevdrv.c), so all of them, from
+// PulseAudio's null sinks (s16le, 44.1 kHz) and PipeWire's (float32le, 48 kHz) alike: one report
+// for both. What PipeWire's pulse server does differently is list a "Dummy Output" while it has
+// no other sink; real_audio.sh starts the driver only once the server lists just its own sinks.
 #include <windows.h>
 
 #include <mmsystem.h>

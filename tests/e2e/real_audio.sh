@@ -1,53 +1,190 @@
 #!/usr/bin/env bash
 # Kelvane.exe over a real sound server: Wine's own winmm.dll and winepulse in a prefix with no
-# test DLL, talking to a PulseAudio daemon of each scenario's own, with null sinks (no sound
-# hardware needed). Each scenario stops only the daemon it started, by its pid.
+# test DLL, talking to a sound server of each scenario's own, with null sinks (no sound hardware
+# needed): a PulseAudio daemon, or PipeWire with its session manager and pulse server on a D-Bus
+# session bus of its own. Each scenario stops only the processes it started, by their pids.
 #   tests/e2e/real_audio.sh BUILD_DIR        (after cmake --build --preset windows)
 set -euo pipefail
 . "$(dirname "$0")/wine_env.sh" "${1:-}" audio
 driver=$build/tests/e2e/kelvane_e2e.exe
 kelvane=$(winpath "$build/Kelvane.exe")
 state=$(mktemp -d)
-pulse_pid=
+server=$state/server
+# "PID NAME START" of each process of the running server; START tells it from whatever later
+# process the system gives the same pid once it is gone.
+server_procs=() stopped_procs=()
 # Whatever a failed scenario left running goes too, before Wine and the display do.
-trap 'pulse_stop; rm -rf "$state"; cleanup' EXIT
+trap 'server_stop; rm -rf "$state"; cleanup' EXIT
 
 # Only the server started here, never one of the user's: a private socket, no autospawn, and an
-# empty ALSA configuration, so the ALSA fallback finds no device either.
-export PULSE_SERVER=unix:$state/pulse/native
+# empty ALSA configuration, so the ALSA fallback finds no device either. The clients' cookie, which
+# libpulse makes when there is none, stays out of the user's HOME too.
+export PULSE_SERVER=unix:$server/run/pulse/native PULSE_COOKIE=$state/cookie
 export PULSE_CLIENTCONFIG=$state/client.conf ALSA_CONFIG_PATH=$state/alsa.conf
 echo "autospawn = no" >"$PULSE_CLIENTCONFIG"
 : >"$ALSA_CONFIG_PATH"
 
-# pulse_start DESCRIPTION...: a daemon with one null sink per description.
-pulse_start() {
-    local dir=$state/pulse i=0
-    rm -rf "$dir" && mkdir -p "$dir/home"
-    local modules=(-L "module-native-protocol-unix socket=$dir/native auth-anonymous=1")
-    for description in "$@"; do
-        modules+=(-L "module-null-sink sink_name=sink$i sink_properties='device.description=\"$description\"'")
-        i=$((i + 1))
+# The servers run headless on nothing of the user's: none of the user's environment (no display,
+# no PIPEWIRE_* or XDG_* folders), a HOME and runtime folder of their own, which their
+# configuration and state follow (dbus-daemon takes its data folder from the password file
+# unless told), the session bus at $server/bus (PipeWire's own; for PulseAudio nothing listens
+# there, or it would register itself on the user's bus) and no system bus.
+server_env=(env -i PATH="$PATH" HOME="$server/home" XDG_RUNTIME_DIR="$server/run"
+    XDG_DATA_HOME="$server/home/.local/share" DBUS_SESSION_BUS_ADDRESS="unix:path=$server/bus"
+    DBUS_SYSTEM_BUS_ADDRESS="unix:path=$server/no-system-bus")
+
+# start_time PID: empty once the process is gone or dead (a zombie stays listed until whoever
+# inherited it reaps it).
+start_time() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
+    stat=${stat##*) }
+    # shellcheck disable=SC2086 # the fields after the name
+    set -- $stat
+    [ "$1" = Z ] || echo "${20}"
+}
+# alive PID START: the process started then still runs.
+alive() { [ -n "$2" ] && [ "$(start_time "$1")" = "$2" ]; }
+
+# spawn NAME COMMAND...: one process of the server, its output in NAME.log.
+spawn() {
+    local name=$1
+    shift
+    "${server_env[@]}" "$@" >"$server/$name.log" 2>&1 &
+    server_procs+=("$! $name $(start_time $!)")
+}
+
+server_failed() {
+    local log
+    echo "FAIL $1"
+    for log in "$server"/*.log; do
+        [ ! -s "$log" ] || tail -n 20 "$log" | sed "s|^|  ${log##*/}: |"
     done
-    # Root in CI: -n keeps the system's default.pa (and its session modules) out; the private HOME
-    # and runtime folder keep its files out of everyone else's. No shared memory: the 32-bit
-    # client may run under qemu, and the protocol is the same without it.
-    HOME=$dir/home XDG_RUNTIME_DIR=$dir pulseaudio -n --daemonize=no --exit-idle-time=-1 \
-        --use-pid-file=no --disable-shm=yes --log-target=file:"$dir/log" "${modules[@]}" &
-    pulse_pid=$!
-    for _ in $(seq 100); do
-        [ -S "$dir/native" ] && return
-        kill -0 "$pulse_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    echo "FAIL PulseAudio did not start: $(cat "$dir/log" 2>/dev/null)"
     return 1
 }
 
-pulse_stop() {
-    [ -n "$pulse_pid" ] || return 0
-    kill "$pulse_pid" 2>/dev/null || true
-    wait "$pulse_pid" 2>/dev/null || true
-    pulse_pid=
+# await WHAT COMMAND...: COMMAND succeeds within 10 s, while every process of the server lives.
+await() {
+    local what=$1 end=$((SECONDS + 10)) proc pid name start
+    shift
+    while [ $SECONDS -lt $end ]; do
+        for proc in "${server_procs[@]}"; do
+            read -r pid name start <<<"$proc"
+            alive "$pid" "$start" || { server_failed "$what: $name exited"; return 1; }
+        done
+        "$@" >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    server_failed "$what within 10 s"
+}
+
+# null_sink INDEX DESCRIPTION: the module's arguments, for PulseAudio's -L and pactl alike.
+null_sink() { echo "sink_name=sink$1 sink_properties='device.description=\"$2\"'"; }
+sinks_are() { [ "$(timeout 5 pactl list short sinks | cut -f2 | tr '\n' ' ')" = "$1" ]; }
+
+pulseaudio_start() {
+    local modules=(-L "module-native-protocol-unix socket=$server/run/pulse/native auth-anonymous=1")
+    local i=0
+    for description in "$@"; do
+        modules+=(-L "module-null-sink $(null_sink $i "$description")")
+        i=$((i + 1))
+    done
+    # Root in CI: -n keeps the system's default.pa (and its session modules) out. No shared
+    # memory: the 32-bit client may run under qemu, and the protocol is the same without it.
+    spawn pulseaudio pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
+        --disable-shm=yes --log-target=stderr "${modules[@]}"
+    await "PulseAudio opens its socket" [ -S "$server/run/pulse/native" ]
+}
+
+# PipeWire as a desktop runs it, with its default configuration, save what would reach for the
+# machine: WirePlumber looks for no sound card, camera or Bluetooth device (its files run in name
+# order, so these come after its 50-*-config ones and before 90-enable-all). Without a session
+# manager nothing links a stream, and winepulse's first probe of a sink waits for ever.
+pipewire_start() {
+    local config=$server/home/.config/wireplumber i=0
+    mkdir -p "$config/main.lua.d" "$config/bluetooth.lua.d"
+    printf '%s_monitor.enabled = false\n' alsa v4l2 libcamera >"$config/main.lua.d/80-no-devices.lua"
+    echo 'bluez_monitor.enabled = false' >"$config/bluetooth.lua.d/80-no-devices.lua"
+    spawn dbus-daemon dbus-daemon --session --nofork --address="unix:path=$server/bus"
+    await "D-Bus opens its socket" [ -S "$server/bus" ] || return 1
+    spawn pipewire pipewire
+    await "PipeWire opens its socket" [ -S "$server/run/pipewire-0" ] || return 1
+    spawn wireplumber wireplumber
+    spawn pipewire-pulse pipewire-pulse
+    await "pipewire-pulse opens its socket" [ -S "$server/run/pulse/native" ] || return 1
+    for description in "$@"; do
+        timeout 10 pactl load-module module-null-sink "$(null_sink $i "$description")" >/dev/null ||
+            server_failed "pactl loads the null sink \"$description\"" || return 1
+        i=$((i + 1))
+    done
+}
+
+# server_start KIND DESCRIPTION...: the server of that kind with one null sink per description,
+# ready when it lists exactly those sinks (pipewire-pulse keeps a "Dummy Output" while it has no
+# other sink, which winepulse would list too) and a stream plays on the first.
+server_start() {
+    local kind=$1 want="" i
+    shift
+    rm -rf "$server" && mkdir -p "$server/home" "$server/run" && chmod 700 "$server/run"
+    "${kind}_start" "$@" || return 1
+    for ((i = 0; i < $#; i++)); do want+="sink$i "; done
+    await "$kind lists just the sinks $want" sinks_are "$want" || return 1
+    await "a stream plays on sink0" timeout 5 pacat --playback --device=sink0 </dev/null
+}
+
+# server_stop: every process of the server, the last started first, each by its pid: SIGTERM,
+# 5 s to go, then SIGKILL.
+server_stop() {
+    local i n pid name start signal
+    for ((i = ${#server_procs[@]} - 1; i >= 0; i--)); do
+        read -r pid name start <<<"${server_procs[i]}"
+        for signal in TERM KILL; do
+            alive "$pid" "$start" || break
+            kill -s $signal "$pid" 2>/dev/null || true
+            n=0
+            while alive "$pid" "$start" && [ $((n += 1)) -le 50 ]; do sleep 0.1; done
+        done
+        alive "$pid" "$start" || wait "$pid" 2>/dev/null || true
+    done
+    stopped_procs+=("${server_procs[@]}")
+    server_procs=()
+}
+
+# No Kelvane is left running in this script's prefix, whichever Kelvane or test run the machine
+# has elsewhere. Wine hands WINEPREFIX down to every process of a prefix, to those a Windows parent
+# starts too. The scan must also find the prefix's own services.exe (up since start_wine), so one
+# that reads nothing cannot pass, and a Kelvane whose environment cannot be read fails it rather
+# than passing unseen. Another user's processes are not looked into: Wine refuses a prefix its
+# user does not own.
+no_kelvane_left() {
+    local p name env uid services=0 left=0
+    uid=$(id -u)
+    for p in /proc/[0-9]*; do
+        name=$(cat "$p/comm" 2>/dev/null) || continue
+        [ "$name" = Kelvane.exe ] || [ "$name" = services.exe ] || continue
+        [ -n "$(start_time "${p#/proc/}")" ] || continue
+        [ "$uid" = 0 ] || [ "$(stat -c %u "$p" 2>/dev/null)" = "$uid" ] || continue
+        env=$(tr '\0' '\n' 2>/dev/null <"$p/environ") || env=
+        # One on its way out loses its memory, environment and all, before it turns zombie.
+        if [ -z "$env" ]; then
+            sleep 0.5
+            [ -n "$(start_time "${p#/proc/}")" ] || continue
+            env=$(tr '\0' '\n' 2>/dev/null <"$p/environ") || env=
+        fi
+        if [ -z "$env" ]; then
+            echo "  cannot read the environment of $name, pid ${p#/proc/}"
+            left=$((left + 1))
+        elif grep -qxF "WINEPREFIX=$WINEPREFIX" <<<"$env"; then
+            if [ "$name" = services.exe ]; then
+                services=$((services + 1))
+            else
+                echo "  left behind in $WINEPREFIX: Kelvane.exe, pid ${p#/proc/}"
+                left=$((left + 1))
+            fi
+        fi
+    done
+    [ $services -gt 0 ] || echo "  the scan found no services.exe in $WINEPREFIX"
+    [ $services -gt 0 ] && [ $left -eq 0 ]
 }
 
 passed=0 failed=0 driver_failed=0
@@ -59,43 +196,48 @@ check() {
     fi
 }
 
-# scenario NAME [DESCRIPTION...]: with descriptions, a daemon with those sinks serves it.
+# scenario KIND NAME [DESCRIPTION...]: the driver's NAME case over a server of KIND (pulseaudio,
+# pipewire, or none) with a sink per description.
 scenario() {
-    local name=$1 pid=
-    shift
+    local kind=$1 name=$2 label=$2 proc pid start
+    shift 2
+    [ "$kind" = none ] || label+=" over $kind"
+    echo "-- $label"
     rm -f "$state"/stop-server "$state"/server-stopped
-    if [ $# -gt 0 ]; then
-        pulse_start "$@" || { failed=$((failed + 1)) && return; }
-        pid=$pulse_pid
+    stopped_procs=()
+    if [ "$kind" = none ] || server_start "$kind" "$@"; then
+        local driver_pid status=0
+        timeout 300 wine "$driver" --real-audio "$name" "$(winpath "$state")" "$@" "$kelvane" 2>>"$build/real-audio.log" &
+        driver_pid=$!
+        # The driver asks for the server to go away by leaving a file; all of this one's
+        # processes go, and nothing else.
+        while kill -0 "$driver_pid" 2>/dev/null; do
+            if [ -e "$state/stop-server" ] && [ ! -e "$state/server-stopped" ]; then
+                server_stop
+                touch "$state/server-stopped"
+            fi
+            sleep 0.2
+        done
+        wait "$driver_pid" || status=$?
+        [ $status -eq 0 ] || driver_failed=1
+    else
+        failed=$((failed + 1))
     fi
-    local driver_pid status=0
-    timeout 300 wine "$driver" --real-audio "$name" "$(winpath "$state")" "$@" "$kelvane" 2>>"$build/real-audio.log" &
-    driver_pid=$!
-    # The driver asks for the server to go away by leaving a file; only this daemon is stopped.
-    while kill -0 "$driver_pid" 2>/dev/null; do
-        if [ -e "$state/stop-server" ] && [ ! -e "$state/server-stopped" ]; then
-            pulse_stop
-            touch "$state/server-stopped"
-        fi
-        sleep 0.2
+    server_stop
+    for proc in "${stopped_procs[@]}"; do
+        read -r pid proc start <<<"$proc"
+        check "$label: its $proc is gone" "! alive $pid '$start'"
     done
-    wait "$driver_pid" || status=$?
-    pulse_stop
-    if [ -n "$pid" ]; then
-        check "$name: its PulseAudio daemon is gone" "! kill -0 $pid 2>/dev/null"
-    fi
-    # Dead ones stay listed (as zombies) until whoever inherited them reaps them; only a live one
-    # would be left behind.
-    check "$name: no Kelvane process left behind" \
-        "! ps -eo stat=,args= | grep -v '^Z' | grep -q 'Kelvane[.]exe'"
-    [ $status -eq 0 ] || driver_failed=1
+    check "$label: no Kelvane process left behind" no_kelvane_left
 }
 
 start=$SECONDS
-scenario sinks "Kelvane Test Speakers"
-scenario sinks "Front Speakers" "USB Headset"
-scenario no-server
-scenario server-stops "Kelvane Test Speakers"
+scenario pulseaudio sinks "Kelvane Test Speakers"
+scenario pulseaudio sinks "Front Speakers" "USB Headset"
+scenario none no-server
+scenario pulseaudio server-stops "Kelvane Test Speakers"
+scenario pipewire sinks "Kelvane Test Speakers"
+scenario pipewire server-stops "Kelvane Test Speakers"
 echo "$passed passed, $failed failed"
 echo "real audio: $((SECONDS - start)) s under Wine"
 [ $failed -eq 0 ] && [ $driver_failed -eq 0 ]

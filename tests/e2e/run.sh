@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end tests: Kelvane.exe under Wine, driven by kelvane_e2e.exe. On the test winmm.dll: the
 # whole suite at 96 DPI, then the layout and the longest report again at 120, 144 and 192 DPI.
-# Then on Wine's own winmm over a real PulseAudio server (real_audio.sh).
+# Then on Wine's own winmm over real PulseAudio and PipeWire servers (real_audio.sh).
 #   tests/e2e/run.sh BUILD_DIR        (after cmake --build --preset windows)
 set -euo pipefail
 . "$(dirname "$0")/wine_env.sh" "${1:-}"
@@ -18,7 +18,7 @@ for dpi in 120 144 192; do
     driver --dpi || status=1
 done
 set_dpi 96
-echo "-- on Wine's own winmm over PulseAudio"
+echo "-- on Wine's own winmm over PulseAudio and PipeWire"
 "$e2e_dir/real_audio.sh" "$build" | tee -a "$log" || status=1
 # Pictures the suite took to be looked at (the colour schemes, each with a report).
 for bmp in "$build"/tests/e2e/screenshots/*.bmp; do

@@ -32,7 +32,7 @@ void bench_latency(int runs);
 // said printed and pictures saved there. True when Kelvane behaved as designed.
 bool show(const std::wstring& dir, bool sample);
 
-// --real-audio: Kelvane over the PulseAudio server real_audio.sh started, with these sinks.
+// --real-audio: Kelvane over the sound server real_audio.sh started, with these sinks.
 void real_audio(const std::wstring& scenario, const std::wstring& dir, const Lines& sinks);
 
 }  // namespace e2e
