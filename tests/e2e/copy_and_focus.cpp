@@ -157,11 +157,6 @@ const struct Gesture {
      }},
 };
 
-DWORD screen_pixel(int colour) {
-    const COLORREF c = GetSysColor(colour);
-    return 0xFF000000 | GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c);
-}
-
 // How the menu draws its one item: "enabled" when some of its label has the menu-text colour,
 // "greyed" when none has but some has the grey-text colour. Another process's menu cannot be
 // asked for its items under Wine; its pixels can.
@@ -173,13 +168,15 @@ std::wstring copy_item_drawn(App& app) {
     const Pixels shot = menu ? settled(menu) : Pixels{};
     key(app, VK_ESCAPE);
     done_with_gesture(app);
-    const DWORD text = screen_pixel(COLOR_MENUTEXT), grey = screen_pixel(COLOR_GRAYTEXT);
-    const auto texts = std::count(shot.begin(), shot.end(), text),
-               greys = std::count(shot.begin(), shot.end(), grey);
     if (!menu || shot.empty()) {
         return menu ? L"<no picture of the menu>" : L"<no menu>";
     }
-    return texts ? L"enabled" : greys ? L"greyed" : L"<neither text nor grey text drawn>";
+    const auto drawn_in = [&shot](int colour) {
+        return std::count(shot.begin(), shot.end(), as_pixel(GetSysColor(colour))) > 0;
+    };
+    return drawn_in(COLOR_MENUTEXT)   ? L"enabled"
+           : drawn_in(COLOR_GRAYTEXT) ? L"greyed"
+                                      : L"<neither text nor grey text drawn>";
 }
 
 // "shown" when a dotted rectangle runs along the surface's bottom edge, away from the icon in

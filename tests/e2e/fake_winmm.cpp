@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "test_winmm_marker.h"
+
 namespace {
 
 struct Device {
@@ -56,7 +58,8 @@ Device current() {
 // process whose id ends its name. It is never closed; it goes with the process.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
     if (reason == DLL_PROCESS_ATTACH) {
-        wchar_t name[64] = L"Local\\KelvaneTestWinmm.";
+        wchar_t name[64];
+        lstrcpyW(name, kTestWinmmMarker);
         wchar_t* end = name + lstrlenW(name);
         wchar_t digits[16];
         int n = 0;

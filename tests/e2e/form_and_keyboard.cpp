@@ -11,13 +11,6 @@
 namespace e2e {
 namespace {
 
-int px(int twips) {
-    HDC dc = GetDC(nullptr);
-    int dpi = GetDeviceCaps(dc, LOGPIXELSY);
-    ReleaseDC(nullptr, dc);
-    return MulDiv(twips, dpi, 1440);
-}
-
 // Where a control's outer rectangle lies in its parent's client area, as "x,y wxh" in pixels.
 std::wstring placement(HWND child, HWND parent) {
     RECT r;
@@ -93,22 +86,12 @@ void form_and_keyboard() {
 
         // The icon is all that is drawn at start: its 32x32 corner differs from the
         // background, the same square beside it does not.
-        RECT pr;
-        GetClientRect(app.pic, &pr);
         const int n = px(480);
-        auto inked = [&](const Pixels& shot, int left) {
-            int count = 0;
-            for (int y = 0; y < n && !shot.empty(); ++y) {
-                for (int x = left; x < left + n; ++x) {
-                    count += shot[y * pr.right + x] != shot.back();
-                }
-            }
-            return count;
-        };
-        Pixels shot = settled(app.pic, [&](const Pixels& p) { return inked(p, 0) > n * n / 10; });
-        check(inked(shot, 0) > n * n / 10 && inked(shot, n + 8) == 0, L"icon drawn at top-left",
-              std::to_wstring(inked(shot, 0)) + L" icon pixels, " +
-                  std::to_wstring(inked(shot, n + 8)) + L" beside");
+        Pixels shot =
+            settled(app.pic, [&](const Pixels& p) { return inked(p, app.pic, 0, n) > n * n / 10; });
+        const int icon = inked(shot, app.pic, 0, n), beside = inked(shot, app.pic, n + 8, n);
+        check(icon > n * n / 10 && beside == 0, L"icon drawn at top-left",
+              std::to_wstring(icon) + L" icon pixels, " + std::to_wstring(beside) + L" beside");
 
         key(app, VK_TAB);
         check(focus_on(app, app.pic), L"Tab moves the focus to Picture1");

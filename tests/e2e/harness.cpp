@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "test_winmm_marker.h"
+
 namespace e2e {
 
 int passed = 0, failed = 0;
@@ -106,6 +108,13 @@ void finish(App& app) {
     app = App{};
 }
 
+int px(int twips) {
+    HDC dc = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(nullptr, dc);
+    return MulDiv(twips, dpi, 1440);
+}
+
 BITMAPINFOHEADER top_down(LONG w, LONG h) {
     BITMAPINFOHEADER bh = {};
     bh.biSize = sizeof bh, bh.biWidth = w, bh.biHeight = -h, bh.biPlanes = 1, bh.biBitCount = 32;
@@ -141,6 +150,22 @@ Pixels settled(HWND w) {
     return settled(w, [](const Pixels&) { return true; });
 }
 
+int inked(const Pixels& shot, HWND w, int left, int side) {
+    RECT r;
+    GetClientRect(w, &r);
+    int count = 0;
+    for (int y = 0; y < side && shot.size() == size_t(r.right * r.bottom); ++y) {
+        for (int x = left; x < left + side; ++x) {
+            count += shot[y * r.right + x] != shot.back();
+        }
+    }
+    return count;
+}
+
+DWORD as_pixel(COLORREF c) {
+    return 0xFF000000 | GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c);
+}
+
 // Real keystrokes, so that Shift's state and the dialog navigation are Kelvane's own doing.
 void key(App& app, WORD vk, WORD modifier) {
     SetForegroundWindow(app.form);
@@ -161,7 +186,7 @@ bool focus_on(App& app, HWND want, DWORD ms) {
 }
 
 std::wstring test_winmm_in(App& app) {
-    const std::wstring name = L"Local\\KelvaneTestWinmm." + std::to_wstring(app.pi.dwProcessId);
+    const std::wstring name = kTestWinmmMarker + std::to_wstring(app.pi.dwProcessId);
     HANDLE marker = OpenEventW(SYNCHRONIZE, FALSE, name.c_str());
     const DWORD error = GetLastError();
     if (marker) {

@@ -59,6 +59,9 @@ constexpr DWORD kNoExitCode = 0xFFFFFFFE;
 DWORD exit_code_within(App& app, DWORD ms);
 void finish(App& app);
 
+// A length in twips as pixels at the screen's DPI, rounded as MulDiv does.
+int px(int twips);
+
 BITMAPINFOHEADER top_down(LONG w, LONG h);
 // Empty when the screen could not be read: no check may take that for a picture.
 Pixels grab(const RECT& r);
@@ -82,6 +85,12 @@ Pixels settled(HWND w, Ready ready) {
 }
 
 Pixels settled(HWND w);
+
+// How many pixels of the side x side square at (left, 0) of a picture of w differ from its
+// bottom-right one, the background; 0 for a picture that is not of w's size.
+int inked(const Pixels& shot, HWND w, int left, int side);
+// A colour as grabbed pixels store it (0xAARRGGBB).
+DWORD as_pixel(COLORREF c);
 
 // A real keystroke, with Shift or Ctrl held around it when modifier names one.
 void key(App& app, WORD vk, WORD modifier = 0);

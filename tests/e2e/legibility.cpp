@@ -70,17 +70,7 @@ void scheme(const std::wstring& name, DWORD text) {
     });
     // A surface without its watermark would pass the contrast check by default: it must be there,
     // in the icon's square at the top-left, before the pixels mean anything.
-    RECT pr;
-    GetClientRect(app.pic, &pr);
-    HDC screen = GetDC(nullptr);
-    const int side = MulDiv(32, GetDeviceCaps(screen, LOGPIXELSY), 96);
-    ReleaseDC(nullptr, screen);
-    int marked = 0;
-    for (int y = 0; y < side && empty.size() == size_t(pr.right * pr.bottom); ++y) {
-        for (int x = 0; x < side; ++x) {
-            marked += empty[y * pr.right + x] != empty.back();
-        }
-    }
+    const int side = px(480), marked = inked(empty, app.pic, 0, side);
     double lowest = 21;
     for (DWORD p : empty) {
         lowest = std::min(lowest, contrast(p, text));
@@ -107,9 +97,7 @@ void scheme(const std::wstring& name, DWORD text) {
 
 void legibility() {
     // This driver read the colours in force when it started: the default ones.
-    const COLORREF text = GetSysColor(COLOR_BTNTEXT);
-    scheme(L"default-colours",
-           0xFF000000 | GetRValue(text) << 16 | GetGValue(text) << 8 | GetBValue(text));
+    scheme(L"default-colours", as_pixel(GetSysColor(COLOR_BTNTEXT)));
     // The dark high-contrast scheme, white text on black faces, set as a control panel does:
     // stored for later sessions, and applied to the running one (where Wine keeps colours set
     // since its start, such as a theme's, ahead of the stored ones).
