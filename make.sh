@@ -18,7 +18,7 @@ packages=(
 test_packages=(
   pulseaudio pipewire pipewire-pulse wireplumber dbus-daemon   # real sound servers for e2e tests
   pulseaudio-utils                                         # pactl and pacat, to set them up
-  clang libclang-rt-14-dev                                 # fuzzing
+  clang libclang-rt-dev                                 # fuzzing
   python3-pefile                                           # reading Kelvane.exe's PE headers
 )
 
