@@ -20,8 +20,12 @@ export WINEARCH=win32 WINEDEBUG=-all
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
 # Kelvane reads device names in the ANSI code page, which Wine takes from the Unix locale. The
-# locale must exist before it is exported, or every program started from here complains.
-locale -a 2>/dev/null | grep -qix zh_CN.utf8 || as_root localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+# locale must exist before it is exported, or every program started from here complains. It is
+# made as a folder of its own, not in the locale archive: glibc maps the archive once per process,
+# so a shell that has already looked a locale up there (C.UTF-8, say) would never see one added
+# to it later, and would warn on the export below.
+locale -a 2>/dev/null | grep -qix zh_CN.utf8 ||
+    as_root localedef --no-archive -i zh_CN -f UTF-8 zh_CN.UTF-8
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 # No Mono/Gecko prompts, no desktop menu files, and none of the device drivers Kelvane does not
 # need (under qemu they crash at Wine's start-up). winmm stays out of this list: it would override
@@ -70,7 +74,9 @@ own_display=
 [ -n "${DISPLAY:-}" ] && [ "${DISPLAY:-}" = "${KELVANE_XVFB:-}" ] && own_display=yes
 if [ -z "${DISPLAY:-}" ]; then
     n=90
-    while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
+    # X servers also listen on abstract sockets, which a chroot shares with the machine.
+    while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] ||
+        grep -q "@/tmp/.X11-unix/X$n\$" /proc/net/unix 2>/dev/null; do n=$((n + 1)); done
     Xvfb :$n -screen 0 2048x1536x24 -nolisten tcp >/dev/null 2>&1 &
     xvfb_pid=$!
     export DISPLAY=:$n KELVANE_XVFB=:$n
@@ -78,7 +84,9 @@ if [ -z "${DISPLAY:-}" ]; then
     for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
 fi
 
-if [ ! -f "$WINEPREFIX/.kelvane-ready" ]; then
+# A prefix made by an older set-up than this one is made again.
+prefix_setup=2
+if [ "$(cat "$WINEPREFIX/.kelvane-ready" 2>/dev/null)" != "$prefix_setup" ]; then
     echo "Creating the Wine prefix $WINEPREFIX (once; takes a while)..."
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
@@ -86,23 +94,27 @@ if [ ! -f "$WINEPREFIX/.kelvane-ready" ]; then
     # who is not there.
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
         >/dev/null 2>&1
-    if [ "$prefix_kind" = fake ]; then
-        # No audio driver: Wine's own winmm then has no device. Wine's programs keep their own
-        # winmm rather than the test one in system32.
-        cat >"$WINEPREFIX/drive_c/kelvane.reg" <<'REG'
-REGEDIT4
-
-[HKEY_CURRENT_USER\Software\Wine\Drivers]
-"Audio"=""
-
-[HKEY_CURRENT_USER\Software\Wine\DllOverrides]
-"winmm"="builtin"
-REG
-        wine regedit /S 'C:\kelvane.reg'
-        rm "$WINEPREFIX/drive_c/kelvane.reg"
-    fi
+    # Chinese text needs a CJK font behind Wine's UI fonts. Wine 8 gives the UI fonts as "MS Shell
+    # Dlg" in the GB2312 charset, which it resolves to any installed font of that charset. Wine 10
+    # gives them as Tahoma in the default charset and finds CJK glyphs only through font linking,
+    # whose built-in SystemLink lists name Windows' own files (SIMSUN.TTC,SimSun first), none of
+    # which exist here: every Chinese character would be the missing-glyph box. Wine replaces a
+    # face that is not installed by the one its Fonts\Replacements key names (and leaves a real
+    # SimSun alone), so the links reach Debian's WenQuanYi Micro Hei, on both versions.
+    {
+        printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n'
+        printf '"SimSun"="WenQuanYi Micro Hei"\n'
+        if [ "$prefix_kind" = fake ]; then
+            # No audio driver: Wine's own winmm then has no device. Wine's programs keep their
+            # own winmm rather than the test one in system32.
+            printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]\n"Audio"=""\n'
+            printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\DllOverrides]\n"winmm"="builtin"\n'
+        fi
+    } >"$WINEPREFIX/drive_c/kelvane.reg"
+    wine regedit /S 'C:\kelvane.reg'
+    rm "$WINEPREFIX/drive_c/kelvane.reg"
     wineserver -w
-    touch "$WINEPREFIX/.kelvane-ready"
+    echo "$prefix_setup" >"$WINEPREFIX/.kelvane-ready"
 fi
 # Debian's Wine keeps its own fonts (Marlett draws the caption buttons, Tahoma is the dialog
 # font) in a folder the prefix never looks in; Wine does load whatever is in C:\windows\Fonts.
