@@ -55,10 +55,15 @@ int wmain(int argc, wchar_t** argv) {
     } else {
         // --only NAME runs one of them, for a developer working on it.
         const std::pair<const wchar_t*, void (*)()> suite[] = {
-            {L"resources", resources},     {L"form_and_keyboard", form_and_keyboard},
-            {L"legibility", legibility},   {L"copy_and_focus", copy_and_focus},
-            {L"reports", reports},         {L"no_device", no_device},
-            {L"planted_dll", planted_dll}, {L"memory", [] { memory(200); }},
+            {L"resources", resources},
+            {L"form_and_keyboard", form_and_keyboard},
+            {L"glyphs", glyphs},
+            {L"legibility", legibility},
+            {L"copy_and_focus", copy_and_focus},
+            {L"reports", reports},
+            {L"no_device", no_device},
+            {L"planted_dll", planted_dll},
+            {L"memory", [] { memory(200); }},
         };
         for (const auto& [name, run] : suite) {
             if (mode != L"--only" || arg(0) == name) {

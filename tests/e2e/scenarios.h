@@ -14,6 +14,7 @@ void reports();
 void no_device();
 void planted_dll();
 void memory(int presses);
+void glyphs();
 void legibility();
 void copy_and_focus();
 // --dpi: layout and the longest report again, run at each further DPI.

@@ -1,0 +1,132 @@
+// Every character Kelvane shows must be drawn with a real glyph. WM_GETTEXT answers the right text
+// even where Wine finds no font for it and draws each character as the missing-glyph box, so
+// this draws each character itself, with the font Wine draws that text in (the UI fonts of this
+// prefix, font linking and all), and compares it with how that font draws a code point that no
+// font has.
+#include <windows.h>
+
+#include <set>
+
+#include "expectations.h"
+#include "harness.h"
+#include "scenarios.h"
+
+namespace e2e {
+namespace {
+
+// Unassigned in Unicode, so every font and every linked font lacks it.
+constexpr wchar_t kNoSuchCharacter = 0x0378;
+
+// One character as font draws it, black on white, in a square roomy enough for any UI font at
+// any DPI; empty when it could not be drawn.
+Pixels drawn(HFONT font, wchar_t c) {
+    constexpr LONG kSide = 160;
+    BITMAPINFO bi = {top_down(kSide, kSide), {}};
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    Pixels px;
+    if (bmp) {
+        HGDIOBJ old_bmp = SelectObject(dc, bmp), old_font = SelectObject(dc, font);
+        RECT all = {0, 0, kSide, kSide};
+        FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        SetTextColor(dc, RGB(0, 0, 0));
+        SetBkMode(dc, TRANSPARENT);
+        if (TextOutW(dc, 8, 8, &c, 1)) {
+            GdiFlush();
+            px.assign(static_cast<DWORD*>(bits), static_cast<DWORD*>(bits) + kSide * kSide);
+        }
+        SelectObject(dc, old_font), SelectObject(dc, old_bmp), DeleteObject(bmp);
+    }
+    DeleteDC(dc);
+    return px;
+}
+
+bool has_ink(const Pixels& px) {
+    for (DWORD p : px) {
+        if ((p & 0xFFFFFF) != 0xFFFFFF) {
+            return true;
+        }
+    }
+    return false;
+}
+
+struct Shown {
+    std::wstring what, text;
+};
+
+// Each text in the font Wine draws it in: the characters that come out as the missing-glyph
+// box, or as nothing at all, fail it. Spaces and line breaks are meant to be empty; '&' only
+// marks the access key.
+void check_glyphs(const wchar_t* font_name, const LOGFONTW& logfont,
+                  const std::vector<Shown>& shown) {
+    HFONT font = CreateFontIndirectW(&logfont);
+    const Pixels missing = font ? drawn(font, kNoSuchCharacter) : Pixels{};
+    if (check(
+            has_ink(missing),
+            std::wstring(L"the ") + font_name + L" font draws a missing-glyph box to compare with",
+            font ? L"nothing drawn" : L"no font")) {
+        for (const Shown& s : shown) {
+            std::set<wchar_t> seen;
+            std::wstring boxes;
+            for (wchar_t c : s.text) {
+                if (c <= L' ' || c == L'&' || !seen.insert(c).second) {
+                    continue;
+                }
+                const Pixels px = drawn(font, c);
+                if (px.empty()) {
+                    boxes += L"<not drawn>";
+                } else if (px == missing || !has_ink(px)) {
+                    boxes += c;
+                }
+            }
+            // A whole report is named, not quoted.
+            const std::wstring quoted =
+                s.text.find(L'\n') == std::wstring::npos ? L" \"" + s.text + L"\"" : L"";
+            check(boxes.empty() && !seen.empty() && s.text != kNoAnswer,
+                  s.what + quoted + L" is drawn with real glyphs in the " + font_name + L" font",
+                  boxes.empty() ? L"no text" : L"missing glyphs: " + boxes);
+        }
+    }
+    DeleteObject(font);
+}
+
+}  // namespace
+
+void glyphs() {
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof metrics;
+    if (!check(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0),
+               L"Wine gives its UI fonts")) {
+        return;
+    }
+    // What Kelvane shows, read from its own windows where they can be read; the menu's item text
+    // cannot be asked for from another process under Wine, so it is the one Kelvane must show.
+    App app;
+    serve_device(1, 0, kWorkedRecord);
+    if (!launch(app, exe, L"native")) {
+        return finish(app);
+    }
+    std::vector<Shown> caption = {{L"the caption", text_of(app.form)}};
+    std::vector<Shown> message = {{L"the button", text_of(app.cmd)}};
+    PostMessageW(app.cmd, BM_CLICK, 0, 0);
+    HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs);
+    if (check(box != nullptr, L"the presence box appears")) {
+        message.push_back({L"the box's title", text_of(box)});
+        message.push_back({L"the box's prompt", text_of(GetDlgItem(box, 0xFFFF))});
+        message.push_back({L"the box's OK", text_of(GetDlgItem(box, IDOK))});
+        PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
+        message.push_back({L"the report", joined(report_after_ok(app))});
+    }
+    finish(app);
+    // The other prompt and every line a report can hold, whatever device this one is.
+    message.push_back({L"the no-device prompt", kNotFound});
+    message.push_back(
+        {L"every report line", joined(kSpeakers + kAllFormats + kNoFlags + kAllFeatures)});
+    check_glyphs(L"caption", metrics.lfCaptionFont, caption);
+    // Kelvane's button and report use the message font, as does Wine's message box.
+    check_glyphs(L"message", metrics.lfMessageFont, message);
+    check_glyphs(L"menu", metrics.lfMenuFont, {{L"the context menu item", L"复制报告(&C)"}});
+}
+
+}  // namespace e2e
