@@ -157,26 +157,43 @@ const struct Gesture {
      }},
 };
 
-// How the menu draws its one item: "enabled" when some of its label has the menu-text colour,
-// "greyed" when none has but some has the grey-text colour. Another process's menu cannot be
-// asked for its items under Wine; its pixels can.
+// How the menu draws its one item, from the pixels inside its frame: "enabled" when some of its
+// label has the menu-text colour, "greyed" when none has but the label is there in shades between
+// that colour and the menu's background, as dimmed text is (Wine 8 draws it in the grey-text
+// colour, Wine 10 in a grey of its own). Another process's menu cannot be asked for its items
+// under Wine; its pixels can.
 std::wstring copy_item_drawn(App& app) {
     focus_picture(app);
     SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
     key(app, VK_F10, VK_SHIFT);
     HWND menu = menu_of(app);
     const Pixels shot = menu ? settled(menu) : Pixels{};
+    RECT r = {};
+    GetClientRect(menu, &r);
     key(app, VK_ESCAPE);
     done_with_gesture(app);
-    if (!menu || shot.empty()) {
+    if (!menu || shot.empty() || shot.size() != size_t(r.right * r.bottom)) {
         return menu ? L"<no picture of the menu>" : L"<no menu>";
     }
-    const auto drawn_in = [&shot](int colour) {
-        return std::count(shot.begin(), shot.end(), as_pixel(GetSysColor(colour))) > 0;
+    const auto luma = [](DWORD p) -> int {
+        return int(299 * (p >> 16 & 0xFF) + 587 * (p >> 8 & 0xFF) + 114 * (p & 0xFF)) / 1000;
     };
-    return drawn_in(COLOR_MENUTEXT)   ? L"enabled"
-           : drawn_in(COLOR_GRAYTEXT) ? L"greyed"
-                                      : L"<neither text nor grey text drawn>";
+    const DWORD text = as_pixel(GetSysColor(COLOR_MENUTEXT));
+    const int low = std::min(luma(text), luma(as_pixel(GetSysColor(COLOR_MENU)))),
+              high = std::max(luma(text), luma(as_pixel(GetSysColor(COLOR_MENU))));
+    // The frame is no part of the label.
+    constexpr int kFrame = 3;
+    int in_text_colour = 0, dimmed = 0;
+    for (int y = kFrame; y < r.bottom - kFrame; ++y) {
+        for (int x = kFrame; x < r.right - kFrame; ++x) {
+            const DWORD p = shot[y * r.right + x];
+            in_text_colour += p == text;
+            dimmed += luma(p) > low + 16 && luma(p) < high - 16;
+        }
+    }
+    return in_text_colour ? L"enabled"
+           : dimmed > 20  ? L"greyed"
+                          : L"<no label drawn: " + std::to_wstring(dimmed) + L" dimmed pixels>";
 }
 
 // "shown" when a dotted rectangle runs along the surface's bottom edge, away from the icon in
