@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The README's commands on another Debian release, as a new user there would meet them: a fresh
 # minimal root of that release (mmdebstrap, Debian's own packages), a copy of this working tree,
-# and the command run inside it. The root goes when the command ends, whatever way it ends.
+# and the command run inside it. The root goes when the command ends, whatever way it ends; the
+# screenshots the command saved are kept in build/distro-RELEASE/.
 #   tests/distro/run.sh 12|13|bookworm|trixie [COMMAND]      (default COMMAND: ./make.sh test)
 # Needs root (or sudo) for the root's mounts. KELVANE_QEMU, KELVANE_FUZZ_SECONDS and CI pass into
 # the root; KELVANE_DEBIAN_MIRROR names another mirror.
@@ -75,5 +76,15 @@ unshare --mount --propagation private -- bash -euc '
         KELVANE_FUZZ_SECONDS="${KELVANE_FUZZ_SECONDS:-60}" \
         bash -c "cd /work/kelvane && $command"
 ' distro "$root" "$command" || status=$?
+# The pictures the run saved outlive the root, to be looked at.
+pictures=$src/build/distro-$release
+rm -rf "$pictures"
+for shots in "$root/work/kelvane/build/windows/screenshots" \
+    "$root/work/kelvane/build/windows/tests/e2e/screenshots"; do
+    [ -d "$shots" ] || continue
+    mkdir -p "$pictures/${shots#"$root/work/kelvane/build/windows/"}"
+    cp -r "$shots/." "$pictures/${shots#"$root/work/kelvane/build/windows/"}"
+    echo "distro: screenshots in $pictures/${shots#"$root/work/kelvane/build/windows/"}"
+done
 echo "distro: Debian $release: '$command' exited $status after $((SECONDS - start)) s in all"
 exit $status
