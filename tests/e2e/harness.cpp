@@ -198,6 +198,24 @@ std::wstring test_winmm_in(App& app) {
                : L"unknown (OpenEvent error " + std::to_wstring(error) + L")";
 }
 
+// "no icon" when none of the box's icon controls shows one. Wine's box always has one, empty
+// when the caller asked for no icon; a box elsewhere may have none at all.
+std::wstring icon_in(HWND box) {
+    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (class_of(c) != L"Static" || (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) {
+            continue;
+        }
+        DWORD_PTR icon = 0;
+        if (!SendMessageTimeoutW(c, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 5000, &icon)) {
+            return L"<no answer to STM_GETICON>";
+        }
+        if (icon) {
+            return L"an icon";
+        }
+    }
+    return L"no icon";
+}
+
 // The box must come over an already cleared surface and say exactly what the contract says.
 bool answer_box(App& app, const std::wstring& what, const std::wstring& expected) {
     HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs), ok = GetDlgItem(box, IDOK);
@@ -215,6 +233,8 @@ bool answer_box(App& app, const std::wstring& what, const std::wstring& expected
           what + L": box over the cleared surface",
           L"title \"" + title + L"\", text \"" + text + L"\", " + std::to_wstring(buttons) +
               L" buttons, surface \"" + surface + L"\"");
+    const std::wstring icon = icon_in(box);
+    check(icon == L"no icon", what + L": box without an icon", icon);
     PostMessageW(box, WM_COMMAND, IDOK, LPARAM(ok));
     return poll(kWaitMs, [box] { return !IsWindow(box); });
 }

@@ -34,6 +34,10 @@ MUTANTS = {
                              'ReportText().rfind(u"\\r\\n")));', ['copy_and_focus']),
     'copy-empty-report': ('report/report_surface.cpp', '    if (!lines_.empty()) {\n        // A',
                           '    if (true) {\n        // A', ['copy_and_focus']),
+    'one-open-attempt': ('win32/clipboard.cpp', 'kOpenAttempts = 10', 'kOpenAttempts = 1',
+                         ['copy_and_focus']),
+    'box-with-icon': ('app/frmKelvane.cpp', 'Wide(kelvane::kPresenceTitle), MB_OK);',
+                      'Wide(kelvane::kPresenceTitle), MB_OK | MB_ICONINFORMATION);', ['no_device']),
     'no-watermark': ('report/report_surface.cpp', '    if (!icon_) {\n        return;\n    }\n'
                      '    const COLORREF', '    if (icon_) {\n        return;\n    }\n'
                      '    const COLORREF', ['legibility']),
