@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "expectations.h"
 #include "harness.h"
@@ -51,6 +53,38 @@ bool has_ink(const Pixels& px) {
     return false;
 }
 
+// The UI fonts as a program started now is given them, as Kelvane was: Wine 10 gives the first
+// program in a new prefix other ones ("MS Shell Dlg", a bold caption) than every later program,
+// and each process keeps what it was given, so the driver's own view may be stale. A copy of the
+// driver started for it writes them to a file.
+bool ui_fonts_now(NONCLIENTMETRICSW& metrics) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring file = device_file + L".ui-fonts";
+    DeleteFileW(file.c_str());
+    std::wstring cmdline =
+        L"\"" + std::wstring(self) + L"\" --ui-fonts \"" + file + L"\" \"" + exe + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(self, cmdline.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi)) {
+        return false;
+    }
+    WaitForSingleObject(pi.hProcess, kStartMs);
+    CloseHandle(pi.hProcess), CloseHandle(pi.hThread);
+    HANDLE f = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD read = 0;
+    const bool whole = f != INVALID_HANDLE_VALUE &&
+                       ReadFile(f, &metrics, sizeof metrics, &read, nullptr) &&
+                       read == sizeof metrics;
+    if (f != INVALID_HANDLE_VALUE) {
+        CloseHandle(f);
+    }
+    DeleteFileW(file.c_str());
+    return whole;
+}
+
 struct Shown {
     std::wstring what, text;
 };
@@ -69,15 +103,30 @@ void check_glyphs(const wchar_t* font_name, const LOGFONTW& logfont,
         for (const Shown& s : shown) {
             std::set<wchar_t> seen;
             std::wstring boxes;
+            // A linked font's own box would differ from the base font's, but two different
+            // characters beyond ASCII are never drawn alike with real glyphs.
+            std::vector<std::pair<wchar_t, Pixels>> wide;
             for (wchar_t c : s.text) {
                 if (c <= L' ' || c == L'&' || !seen.insert(c).second) {
                     continue;
                 }
-                const Pixels px = drawn(font, c);
+                Pixels px = drawn(font, c);
+                bool alike = false;
+                for (const auto& [other, other_px] : wide) {
+                    if (c > 0x7F && px == other_px) {
+                        alike = true;
+                        if (boxes.find(other) == std::wstring::npos) {
+                            boxes += other;
+                        }
+                    }
+                }
                 if (px.empty()) {
                     boxes += L"<not drawn>";
-                } else if (px == missing || !has_ink(px)) {
+                } else if (px == missing || !has_ink(px) || alike) {
                     boxes += c;
+                }
+                if (c > 0x7F) {
+                    wide.emplace_back(c, std::move(px));
                 }
             }
             // A whole report is named, not quoted.
@@ -93,13 +142,17 @@ void check_glyphs(const wchar_t* font_name, const LOGFONTW& logfont,
 
 }  // namespace
 
-void glyphs() {
+bool write_ui_fonts(const std::wstring& file) {
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof metrics;
-    if (!check(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0),
-               L"Wine gives its UI fonts")) {
-        return;
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+        return false;
     }
+    write_file(file, std::string(reinterpret_cast<const char*>(&metrics), sizeof metrics));
+    return true;
+}
+
+void glyphs() {
     // What Kelvane shows, read from its own windows where they can be read; the menu's item text
     // cannot be asked for from another process under Wine, so it is the one Kelvane must show.
     App app;
@@ -123,6 +176,10 @@ void glyphs() {
     message.push_back({L"the no-device prompt", kNotFound});
     message.push_back(
         {L"every report line", joined(kSpeakers + kAllFormats + kNoFlags + kAllFeatures)});
+    NONCLIENTMETRICSW metrics = {};
+    if (!check(ui_fonts_now(metrics), L"Wine gives a new program its UI fonts")) {
+        return;
+    }
     check_glyphs(L"caption", metrics.lfCaptionFont, caption);
     // Kelvane's button and report use the message font, as does Wine's message box.
     check_glyphs(L"message", metrics.lfMessageFont, message);

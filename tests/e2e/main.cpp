@@ -23,7 +23,8 @@ int wmain(int argc, wchar_t** argv) {
     if (args.size() < (mode.empty() ? 1u : 2u)) {
         say(L"usage: kelvane_e2e [--dpi | --show-sample [PICTURE_DIR] | --show-real PICTURE_DIR |"
             L" --bench-startup N BARE.exe | --bench-latency N |"
-            L" --real-audio sinks|no-server|server-stops STATE_DIR [SINK...] | --only SCENARIO]"
+            L" --real-audio sinks|no-server|server-stops STATE_DIR [SINK...] | --ui-fonts FILE |"
+            L" --only SCENARIO]"
             L" PATH\\Kelvane.exe");
         return 2;
     }
@@ -40,6 +41,9 @@ int wmain(int argc, wchar_t** argv) {
     SetEnvironmentVariableW(L"KELVANE_FAKE_WINMM", device_file.c_str());
     if (mode == L"--show-sample" || mode == L"--show-real") {
         return show(arg(0), mode == L"--show-sample") ? 0 : 1;
+    }
+    if (mode == L"--ui-fonts") {
+        return write_ui_fonts(arg(0)) ? 0 : 1;
     }
     if (mode == L"--bench-startup") {
         return bench_startup(_wtoi(arg(0).c_str()), arg(1)), 0;

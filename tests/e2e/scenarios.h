@@ -15,6 +15,8 @@ void no_device();
 void planted_dll();
 void memory(int presses);
 void glyphs();
+// --ui-fonts FILE: the UI fonts this process was given, for glyphs() to draw with.
+bool write_ui_fonts(const std::wstring& file);
 void legibility();
 void copy_and_focus();
 // --dpi: layout and the longest report again, run at each further DPI.
