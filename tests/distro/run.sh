@@ -24,6 +24,10 @@ command -v mmdebstrap >/dev/null || {
 }
 
 root=$(mktemp -d "${TMPDIR:-/var/tmp}/kelvane-$release.XXXXXX")
+# binfmt_misc is the machine's: a qemu-i386 entry the root registers names the root's own qemu,
+# and goes with the root.
+qemu_entry=/proc/sys/fs/binfmt_misc/qemu-i386
+qemu_entry_before=$([ -e $qemu_entry ] && echo yes || true)
 # Every process still running from inside the root. Its mounts exist only in the namespace
 # below, so once those processes are gone nothing of it stays mounted anywhere.
 inside_root() {
@@ -44,6 +48,7 @@ remove_root() {
         return 1
     fi
     rm -rf --one-file-system "$root"
+    [ -n "$qemu_entry_before" ] || [ ! -e $qemu_entry ] || echo -1 >$qemu_entry
 }
 trap remove_root EXIT
 trap 'exit 130' INT TERM
