@@ -1,5 +1,7 @@
 #include "app/frmKelvane.h"
 
+#include <iterator>
+
 #include "app/dpi.h"
 #include "app/presence.h"
 #include "app/report_content.h"
@@ -94,7 +96,12 @@ LRESULT frmKelvane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_COMMAND:
             if (LOWORD(wParam) == kCmdTestId && HIWORD(wParam) == BN_CLICKED) {
                 CmdTest_Click();
+            } else if (reinterpret_cast<HWND>(lParam) == Picture1.hwnd()) {
+                PlayTone(LOWORD(wParam));
             }
+            return 0;
+        case MM_WOM_DONE:
+            player_.OnDone(reinterpret_cast<HWAVEOUT>(wParam));
             return 0;
         case WM_ACTIVATE:
             OnActivate(wParam);
@@ -110,6 +117,7 @@ LRESULT frmKelvane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
         case WM_DESTROY:
+            player_.Stop();
             PostQuitMessage(0);
             return 0;
     }
@@ -171,6 +179,7 @@ void frmKelvane::ApplyDpi(UINT dpi) {
 }
 
 void frmKelvane::CmdTest_Click() {
+    player_.Stop();
     Picture1.Clear();
     if (!TestCard()) {
         ExitProcess(kExitNoDevice);
@@ -179,6 +188,7 @@ void frmKelvane::CmdTest_Click() {
     for (const kelvane::PrintStatement& statement : kelvane::ComposeReport(caps)) {
         Picture1.Print(statement);
     }
+    Picture1.SetToneChannels(caps.wChannels);
 }
 
 bool frmKelvane::TestCard() {
@@ -186,4 +196,34 @@ bool frmKelvane::TestCard() {
     const kelvane::Presence presence = kelvane::DecidePresence(count);
     MessageBoxW(hwnd_, Wide(presence.prompt), Wide(kelvane::kPresenceTitle), MB_OK);
     return presence.found;
+}
+
+// A tone that cannot play says why, in the platform's words, and changes nothing else.
+void frmKelvane::PlayTone(UINT command) {
+    using kelvane::ToneChannel;
+    ToneChannel channel;
+    switch (command) {
+        case ReportSurface::kToneLeftCommand:
+            channel = ToneChannel::Left;
+            break;
+        case ReportSurface::kToneRightCommand:
+            channel = ToneChannel::Right;
+            break;
+        case ReportSurface::kToneMonoCommand:
+            channel = ToneChannel::Mono;
+            break;
+        default:
+            return;
+    }
+    const UINT rc = player_.Play(hwnd_, channel);
+    if (rc != MMSYSERR_NOERROR) {
+        // Built in place: string concatenation would add runtime imports.
+        wchar_t prompt[16 + MAXERRORLENGTH] = L"无法播放测试音：";
+        wchar_t* reason = prompt;
+        while (*reason) {
+            ++reason;
+        }
+        player_.ErrorText(rc, reason, static_cast<UINT>(prompt + std::size(prompt) - reason));
+        MessageBoxW(hwnd_, prompt, L"测试音", MB_OK | MB_ICONWARNING);
+    }
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "device/Module1.h"
+#include "device/tone_player.h"
 #include "report/report_surface.h"
 #include "win32/scoped_gdi.h"
 #include "win32/window_thunk.h"
@@ -33,6 +34,7 @@ class frmKelvane {
 
     void CmdTest_Click();
     bool TestCard();
+    void PlayTone(UINT command);
 
     HWND hwnd_ = nullptr;
     HINSTANCE instance_ = nullptr;
@@ -40,6 +42,7 @@ class frmKelvane {
     ReportSurface Picture1;
     HWND lastFocus_ = nullptr;
     Module1 winmm_;
+    TonePlayer player_;
     ScopedFont font_;
     ScopedIcon bigIcon_, smallIcon_;
 };

@@ -15,6 +15,8 @@ add_executable(Kelvane WIN32
   app/dpi.cpp
   app/lean_runtime.cpp
   device/Module1.cpp
+  device/system_winmm.cpp
+  device/tone_player.cpp
   device/device_query.cpp
   report/report_surface.cpp
   win32/clipboard.cpp

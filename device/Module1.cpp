@@ -1,30 +1,10 @@
 #include "device/Module1.h"
 
+#include "device/system_winmm.h"
+
 namespace {
 
 constexpr UINT kNoDriver = 6;  // MMSYSERR_NODRIVER, without pulling in mmsystem.h
-
-template <typename Fn>
-Fn Bind(HMODULE module, const char* name) {
-    // GetProcAddress returns a generic FARPROC; the signatures above are the
-    // published ones.
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-HMODULE LoadFromSystemFolder() {
-    if (HMODULE module = LoadLibraryExW(L"winmm.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-        return module;
-    }
-    // Windows 7 without the search-flags update rejects the flag; a full
-    // path gives the same guarantee there.
-    wchar_t path[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    if (length == 0 || length + 11 >= MAX_PATH) {
-        return nullptr;
-    }
-    lstrcpyW(path + length, L"\\winmm.dll");
-    return LoadLibraryW(path);
-}
 
 }  // namespace
 
@@ -34,10 +14,10 @@ void Module1::LoadOnce() {
         return;
     }
     tried_ = true;
-    winmm_.reset(LoadFromSystemFolder());
+    winmm_.reset(LoadWinmmFromSystemFolder());
     if (winmm_) {
-        numDevs_ = Bind<NumDevsFn>(winmm_.get(), "waveOutGetNumDevs");
-        devCaps_ = Bind<DevCapsFn>(winmm_.get(), "waveOutGetDevCapsA");
+        numDevs_ = BindEntry<NumDevsFn>(winmm_.get(), "waveOutGetNumDevs");
+        devCaps_ = BindEntry<DevCapsFn>(winmm_.get(), "waveOutGetDevCapsA");
     }
 }
 

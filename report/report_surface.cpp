@@ -24,6 +24,7 @@ bool ReportSurface::Register(HINSTANCE instance) {
 }
 
 HWND ReportSurface::Create(HWND parent, int id, HINSTANCE instance) {
+    parent_ = parent;
     return CreateWindowExW(WS_EX_CLIENTEDGE, kClassName, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0,
                            0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                            instance, this);
@@ -48,6 +49,7 @@ void ReportSurface::SetIcon(HICON icon, int pixels) {
 
 void ReportSurface::Clear() {
     lines_.clear();
+    toneChannels_ = 0;
     PublishText();
     InvalidateRect(hwnd_, nullptr, TRUE);
     // The old report must be gone from the screen before anything modal
@@ -65,6 +67,10 @@ void ReportSurface::Print(const kelvane::PrintStatement& statement) {
     band.top = top;
     band.bottom = top + height;
     InvalidateRect(hwnd_, &band, TRUE);
+}
+
+void ReportSurface::SetToneChannels(int channels) {
+    toneChannels_ = channels;
 }
 
 std::u16string ReportSurface::ReportText() const {
@@ -157,10 +163,20 @@ void ReportSurface::ShowContextMenu(LPARAM screenPoint) {
     }
     AppendMenuW(menu.get(), MF_STRING | (lines_.empty() ? MF_GRAYED : 0), kCopyCommand,
                 L"复制报告(&C)");
+    AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
+    const UINT tone = MF_STRING | (lines_.empty() || toneChannels_ <= 0 ? MF_GRAYED : 0);
+    if (toneChannels_ == 1) {
+        AppendMenuW(menu.get(), tone, kToneMonoCommand, L"播放测试音(&P)");
+    } else {
+        AppendMenuW(menu.get(), tone, kToneLeftCommand, L"左声道测试音(&L)");
+        AppendMenuW(menu.get(), tone, kToneRightCommand, L"右声道测试音(&R)");
+    }
     const UINT chosen = TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
                                        at.x, at.y, 0, hwnd_, nullptr);
     if (chosen == kCopyCommand) {
         CopyReport();
+    } else if (chosen != 0) {
+        SendMessageW(parent_, WM_COMMAND, chosen, reinterpret_cast<LPARAM>(hwnd_));
     }
 }
 

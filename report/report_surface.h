@@ -3,7 +3,9 @@
 // It keeps the lines printed since the last Clear and draws them on every
 // paint, so covering, minimising or a message box never erases the report.
 // Its window text is the report, for screen readers, and the same text is
-// what Ctrl+C, Ctrl+Insert and its context menu put on the clipboard.
+// what Ctrl+C, Ctrl+Insert and its context menu put on the clipboard. The
+// menu also offers a test tone on the reported device; the tone is not the
+// report's business, so that choice goes to the parent as a WM_COMMAND.
 #pragma once
 
 #include <windows.h>
@@ -18,6 +20,9 @@
 class ReportSurface {
   public:
     static constexpr const wchar_t* kClassName = L"KelvanePicture";
+    // The context menu's tone choices, as the parent receives them in
+    // WM_COMMAND (the surface's window in lParam).
+    static constexpr UINT kToneLeftCommand = 2, kToneRightCommand = 3, kToneMonoCommand = 4;
     static bool Register(HINSTANCE instance);
 
     HWND Create(HWND parent, int id, HINSTANCE instance);
@@ -30,6 +35,9 @@ class ReportSurface {
 
     void Clear();
     void Print(const kelvane::PrintStatement& statement);
+    // The channel count the report gives its device: one tone item for 1,
+    // left and right for more, greyed for none (or no report).
+    void SetToneChannels(int channels);
 
   private:
     template <typename Owner>
@@ -46,10 +54,12 @@ class ReportSurface {
     void CopyReport() const;
 
     HWND hwnd_ = nullptr;
+    HWND parent_ = nullptr;
     HFONT font_ = nullptr;
     HICON icon_ = nullptr;
     int iconSize_ = 0;
     int lineHeight_ = 0;
     bool hideFocusCue_ = false;
+    int toneChannels_ = 0;
     std::vector<std::u16string> lines_;
 };

@@ -1,0 +1,16 @@
+// winmm.dll from the system folder only: a winmm.dll lying beside the exe (a
+// Downloads folder, say) must never run inside it. Module1 and the tone
+// player each bind their entries from it, on first use.
+#pragma once
+
+#include <windows.h>
+
+// Null when it could not be loaded.
+HMODULE LoadWinmmFromSystemFolder();
+
+template <typename Fn>
+Fn BindEntry(HMODULE module, const char* name) {
+    // GetProcAddress returns a generic FARPROC; the callers name the
+    // published signatures.
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}

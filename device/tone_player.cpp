@@ -1,0 +1,101 @@
+#include "device/tone_player.h"
+
+#include "device/system_winmm.h"
+
+// A failed load is not retried: the answer would not change while the program runs.
+bool TonePlayer::Bind() {
+    if (!tried_) {
+        tried_ = true;
+        winmm_.reset(LoadWinmmFromSystemFolder());
+        if (winmm_) {
+            HMODULE m = winmm_.get();
+            open_ = BindEntry<OpenFn>(m, "waveOutOpen");
+            prepare_ = BindEntry<HeaderFn>(m, "waveOutPrepareHeader");
+            write_ = BindEntry<HeaderFn>(m, "waveOutWrite");
+            unprepare_ = BindEntry<HeaderFn>(m, "waveOutUnprepareHeader");
+            reset_ = BindEntry<DeviceFn>(m, "waveOutReset");
+            close_ = BindEntry<DeviceFn>(m, "waveOutClose");
+            errorText_ = BindEntry<ErrorTextFn>(m, "waveOutGetErrorTextW");
+        }
+    }
+    return open_ && prepare_ && write_ && unprepare_ && reset_ && close_;
+}
+
+UINT TonePlayer::Play(HWND notify, kelvane::ToneChannel channel) {
+    Stop();
+    if (!Bind()) {
+        return MMSYSERR_NODRIVER;
+    }
+    samples_ = kelvane::MakeTestTone(channel);
+    const WORD channels = channel == kelvane::ToneChannel::Mono ? 1 : 2;
+    WAVEFORMATEX format = {};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = channels;
+    format.nSamplesPerSec = kelvane::kToneRate;
+    format.wBitsPerSample = 16;
+    format.nBlockAlign = static_cast<WORD>(channels * 2);
+    format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+    UINT rc = open_(&device_, 0, &format, reinterpret_cast<DWORD_PTR>(notify), 0, CALLBACK_WINDOW);
+    if (rc != MMSYSERR_NOERROR) {
+        device_ = nullptr;
+        return rc;
+    }
+    header_ = {};
+    header_.lpData = reinterpret_cast<LPSTR>(samples_.data());
+    header_.dwBufferLength = static_cast<DWORD>(samples_.size() * sizeof(std::int16_t));
+    rc = prepare_(device_, &header_, sizeof header_);
+    prepared_ = rc == MMSYSERR_NOERROR;
+    if (rc == MMSYSERR_NOERROR) {
+        rc = write_(device_, &header_, sizeof header_);
+    }
+    if (rc != MMSYSERR_NOERROR) {
+        Close();
+    }
+    return rc;
+}
+
+void TonePlayer::Stop() {
+    if (device_) {
+        reset_(device_);
+        Close();
+    }
+}
+
+void TonePlayer::OnDone(HWAVEOUT device) {
+    if (device_ && device == device_) {
+        Close();
+    }
+}
+
+void TonePlayer::Close() {
+    if (prepared_) {
+        unprepare_(device_, &header_, sizeof header_);
+        prepared_ = false;
+    }
+    close_(device_);
+    device_ = nullptr;
+}
+
+// Plain buffers: std::wstring would bring libstdc++'s prebuilt one, exception machinery and all.
+void TonePlayer::ErrorText(UINT error, wchar_t* text, UINT size) {
+    if (Bind() && errorText_ && errorText_(error, text, size) == MMSYSERR_NOERROR) {
+        return;
+    }
+    // No text to be had: the number at least.
+    wchar_t digits[16];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<wchar_t>(L'0' + error % 10);
+        error /= 10;
+    } while (error != 0);
+    UINT at = 0;
+    for (const wchar_t* p = L"MMSYSERR "; *p && at + 1 < size; ++p) {
+        text[at++] = *p;
+    }
+    while (n > 0 && at + 1 < size) {
+        text[at++] = digits[--n];
+    }
+    if (size > 0) {
+        text[at] = L'\0';
+    }
+}

@@ -1,0 +1,57 @@
+// The test tone on device 0, the device the report describes (never the wave
+// mapper), through winmm.dll from the system folder, bound on first use. The
+// done notice comes to a window as MM_WOM_DONE, so playing never blocks it.
+#pragma once
+
+#include <windows.h>
+
+#include <mmsystem.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "device/test_tone.h"
+
+class TonePlayer {
+  public:
+    TonePlayer() = default;
+    TonePlayer(const TonePlayer&) = delete;
+    TonePlayer& operator=(const TonePlayer&) = delete;
+    ~TonePlayer() { Stop(); }
+
+    // Stops a tone still playing, then starts this one. MMSYSERR_NOERROR once
+    // it plays; otherwise winmm's error, with nothing left open.
+    UINT Play(HWND notify, kelvane::ToneChannel channel);
+    // Ends a playing tone at once; nothing to do when none plays.
+    void Stop();
+    // MM_WOM_DONE for device: the tone has played out. A notice for a tone
+    // already stopped is ignored.
+    void OnDone(HWAVEOUT device);
+    // The platform's own text for a winmm error, cut to size characters.
+    void ErrorText(UINT error, wchar_t* text, UINT size);
+
+  private:
+    bool Bind();
+    void Close();
+
+    using OpenFn = UINT(WINAPI*)(HWAVEOUT*, UINT, const WAVEFORMATEX*, DWORD_PTR, DWORD_PTR, DWORD);
+    using HeaderFn = UINT(WINAPI*)(HWAVEOUT, WAVEHDR*, UINT);
+    using DeviceFn = UINT(WINAPI*)(HWAVEOUT);
+    using ErrorTextFn = UINT(WINAPI*)(UINT, wchar_t*, UINT);
+    struct FreeModule {
+        void operator()(HMODULE module) const { FreeLibrary(module); }
+    };
+
+    bool tried_ = false;
+    std::unique_ptr<std::remove_pointer_t<HMODULE>, FreeModule> winmm_;
+    OpenFn open_ = nullptr;
+    HeaderFn prepare_ = nullptr, write_ = nullptr, unprepare_ = nullptr;
+    DeviceFn reset_ = nullptr, close_ = nullptr;
+    ErrorTextFn errorText_ = nullptr;
+
+    HWAVEOUT device_ = nullptr;
+    WAVEHDR header_ = {};
+    bool prepared_ = false;
+    std::vector<std::int16_t> samples_;
+};
