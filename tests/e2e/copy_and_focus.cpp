@@ -95,20 +95,6 @@ std::wstring clipboard() {
     return text;
 }
 
-// Tab until Picture1 has the focus: there are only two stops.
-void focus_picture(App& app) {
-    for (int tabs = 0; tabs < 2 && !focus_on(app, app.pic, 500); ++tabs) {
-        key(app, VK_TAB);
-    }
-}
-
-// Kelvane takes its input in order: once a Tab after a gesture has moved the focus on, the
-// gesture has been dealt with, however long it took.
-bool done_with_gesture(App& app, DWORD ms = kWaitMs) {
-    key(app, VK_TAB);
-    return focus_on(app, app.cmd, ms);
-}
-
 // What the clipboard holds once a gesture on Picture1 has been dealt with.
 std::wstring after(App& app, void (*gesture)(App&)) {
     focus_picture(app);
@@ -155,10 +141,6 @@ std::wstring copied_past_brief_hold(App& app) {
             std::to_wstring(kBriefHoldMs) + L": again");
     }
     return L"<the driver never let go of the clipboard in time>";
-}
-
-HWND menu_of(App& app) {
-    return top_window(app.pi.dwProcessId, L"#32768", kWaitMs);
 }
 
 // The menu opened from the keyboard, its one item chosen by its mnemonic.

@@ -18,11 +18,13 @@ std::string record(const std::string& name, int pid, int mid, int version, int f
     return r.replace(8, name.size(), name);
 }
 
-void serve_device(unsigned count, unsigned rc, const std::string& bytes) {
+void serve_device(unsigned count, unsigned rc, const std::string& bytes, unsigned open_rc) {
     std::string config = std::to_string(count) + " " + std::to_string(rc) + " ";
     for (unsigned char c : bytes) {
         config += "0123456789abcdef"[c >> 4], config += "0123456789abcdef"[c & 15];
     }
+    // An empty record is "-", or the refusal would be read in its place.
+    config += (bytes.empty() ? "- " : " ") + std::to_string(open_rc);
     write_file(device_file, config);
 }
 

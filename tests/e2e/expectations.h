@@ -14,8 +14,8 @@ extern const std::wstring kFound, kNotFound;
 std::string record(const std::string& name, int pid, int mid, int version, int formats,
                    int channels, int support);
 // What the test winmm.dll serves from now on: count devices, and for the capability query these
-// bytes written and rc returned.
-void serve_device(unsigned count, unsigned rc, const std::string& bytes);
+// bytes written and rc returned; a tone's open refused with open_rc unless it is 0.
+void serve_device(unsigned count, unsigned rc, const std::string& bytes, unsigned open_rc = 0);
 
 // The name Kelvane should show for 32 raw bytes: what the ANSI code page makes of them, cut at
 // the first NUL and at 32 characters.

@@ -185,6 +185,28 @@ bool focus_on(App& app, HWND want, DWORD ms) {
                 [&] { return GetGUIThreadInfo(app.pi.dwThreadId, &gti) && gti.hwndFocus == want; });
 }
 
+void focus_picture(App& app) {
+    for (int tabs = 0; tabs < 2 && !focus_on(app, app.pic, 500); ++tabs) {
+        key(app, VK_TAB);
+    }
+}
+
+bool done_with_gesture(App& app, DWORD ms) {
+    key(app, VK_TAB);
+    return focus_on(app, app.cmd, ms);
+}
+
+HWND menu_of(App& app) {
+    return top_window(app.pi.dwProcessId, L"#32768", kWaitMs);
+}
+
+void choose(App& app, WORD mnemonic) {
+    focus_picture(app);
+    key(app, VK_F10, VK_SHIFT);
+    menu_of(app);
+    key(app, mnemonic);
+}
+
 std::wstring test_winmm_in(App& app) {
     const std::wstring name = kTestWinmmMarker + std::to_wstring(app.pi.dwProcessId);
     HANDLE marker = OpenEventW(SYNCHRONIZE, FALSE, name.c_str());

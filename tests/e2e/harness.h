@@ -95,11 +95,22 @@ DWORD as_pixel(COLORREF c);
 // A real keystroke, with Shift or Ctrl held around it when modifier names one.
 void key(App& app, WORD vk, WORD modifier = 0);
 bool focus_on(App& app, HWND want, DWORD ms = 5000);
+// Tab until Picture1 has the focus: there are only two stops.
+void focus_picture(App& app);
+// Kelvane takes its input in order: once a Tab after a gesture has moved the focus on, the
+// gesture has been dealt with, however long it took.
+bool done_with_gesture(App& app, DWORD ms = kWaitMs);
+// Picture1's context menu, once it is open.
+HWND menu_of(App& app);
+// A choice from Picture1's context menu by its mnemonic, from the keyboard.
+void choose(App& app, WORD mnemonic);
 
 // "loaded" or "not loaded" as the test winmm.dll's load marker says, anything else when the
 // question itself could not be asked.
 std::wstring test_winmm_in(App& app);
 
+// "no icon" or "an icon", as a message box's icon controls show.
+std::wstring icon_in(HWND box);
 bool answer_box(App& app, const std::wstring& what, const std::wstring& expected);
 Lines report_after_ok(App& app);
 bool same_lines(const Lines& got, const Lines& want, const std::wstring& what);

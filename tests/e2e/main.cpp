@@ -23,7 +23,8 @@ int wmain(int argc, wchar_t** argv) {
     if (args.size() < (mode.empty() ? 1u : 2u)) {
         say(L"usage: kelvane_e2e [--dpi | --show-sample [PICTURE_DIR] | --show-real PICTURE_DIR |"
             L" --bench-startup N BARE.exe | --bench-latency N |"
-            L" --real-audio sinks|no-server|server-stops STATE_DIR [SINK...] | --ui-fonts FILE |"
+            L" --real-audio sinks|no-server|server-stops|tones STATE_DIR [SINK...] | --ui-fonts "
+            L"FILE |"
             L" --only SCENARIO]"
             L" PATH\\Kelvane.exe");
         return 2;
@@ -64,6 +65,7 @@ int wmain(int argc, wchar_t** argv) {
             {L"glyphs", glyphs},
             {L"legibility", legibility},
             {L"copy_and_focus", copy_and_focus},
+            {L"tone", tone},
             {L"reports", reports},
             {L"no_device", no_device},
             {L"planted_dll", planted_dll},

@@ -15,6 +15,7 @@ void no_device();
 void planted_dll();
 void memory(int presses);
 void glyphs();
+void tone();
 // --ui-fonts FILE: the UI fonts this process was given, for glyphs() to draw with.
 bool write_ui_fonts(const std::wstring& file);
 void legibility();

@@ -16,8 +16,8 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 MUTANTS = {
     'winmm-at-start': ('device/Module1.h', '  public:\n',
                        '  public:\n    Module1() { LoadOnce(); }\n', ['form_and_keyboard']),
-    'winmm-never': ('device/Module1.cpp', 'winmm_.reset(LoadFromSystemFolder());',
-                    'winmm_.reset(tried_ ? nullptr : LoadFromSystemFolder());',
+    'winmm-never': ('device/Module1.cpp', 'winmm_.reset(LoadWinmmFromSystemFolder());',
+                    'winmm_.reset(tried_ ? nullptr : LoadWinmmFromSystemFolder());',
                     ['form_and_keyboard']),
     'no-empty-clipboard': ('win32/clipboard.cpp', 'if (!clipboard.open() || !EmptyClipboard())',
                            'if (!clipboard.open())', ['copy_and_focus']),
@@ -38,6 +38,22 @@ MUTANTS = {
                          ['copy_and_focus']),
     'box-with-icon': ('app/frmKelvane.cpp', 'Wide(kelvane::kPresenceTitle), MB_OK);',
                       'Wide(kelvane::kPresenceTitle), MB_OK | MB_ICONINFORMATION);', ['no_device']),
+    'tone-on-both-channels': ('device/test_tone.cpp',
+                              'samples[static_cast<std::size_t>(frame) * channels + on] =',
+                              'samples[static_cast<std::size_t>(frame) * channels + on] = '
+                              'samples[static_cast<std::size_t>(frame) * channels + 1 - on] =',
+                              ['tone']),
+    'tone-on-wave-mapper': ('device/tone_player.cpp', 'open_(&device_, 0, &format',
+                            'open_(&device_, WAVE_MAPPER, &format', ['tone']),
+    'tone-without-fade': ('device/test_tone.cpp', 'if (fromEdge >= kToneFadeFrames) {',
+                          'if (true) {', ['tone']),
+    'tone-blocks-the-window': ('device/tone_player.cpp',
+                               '    if (rc != MMSYSERR_NOERROR) {\n        Close();\n    }\n'
+                               '    return rc;\n}',
+                               '    while (rc == MMSYSERR_NOERROR && !(header_.dwFlags & WHDR_DONE)) {\n'
+                               '        Sleep(10);\n    }\n'
+                               '    if (rc != MMSYSERR_NOERROR) {\n        Close();\n    }\n'
+                               '    return rc;\n}', ['tone']),
     'no-watermark': ('report/report_surface.cpp', '    if (!icon_) {\n        return;\n    }\n'
                      '    const COLORREF', '    if (icon_) {\n        return;\n    }\n'
                      '    const COLORREF', ['legibility']),
