@@ -14,7 +14,7 @@ server=$state/server
 # process the system gives the same pid once it is gone.
 server_procs=() stopped_procs=()
 # Whatever a failed scenario left running goes too, before Wine and the display do.
-trap 'server_stop; rm -rf "$state"; cleanup' EXIT
+trap 'capture_stop; server_stop; rm -rf "$state"; cleanup' EXIT
 
 # Only the server started here, never one of the user's: a private socket, no autospawn, and an
 # empty ALSA configuration, so the ALSA fallback finds no device either. The clients' cookie, which
@@ -187,6 +187,25 @@ no_kelvane_left() {
     [ $services -gt 0 ] && [ $left -eq 0 ]
 }
 
+# The sink's monitor recorded while the driver asks for tones. With the sink idle before the tone,
+# or at parec's default latency, the start of the first tone went missing; a silent stream keeps
+# the sink running, and 20 ms latency keeps up. A capture that still drops data shows as a cut or
+# split burst, and fails.
+capture_pids=()
+capture_start() {
+    pacat --playback --device=sink0 --raw --format=s16le --channels=2 --rate=44100 </dev/zero &
+    capture_pids+=($!)
+    parec --device=sink0.monitor --latency-msec=20 --raw --format=s16le --channels=2 \
+        --rate=44100 >"$state/capture.raw" &
+    capture_pids+=($!)
+}
+capture_stop() {
+    local pid
+    for pid in "${capture_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${capture_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    capture_pids=()
+}
+
 passed=0 failed=0 driver_failed=0
 check() {
     if eval "$2"; then
@@ -203,10 +222,10 @@ scenario() {
     shift 2
     [ "$kind" = none ] || label+=" over $kind"
     echo "-- $label"
-    rm -f "$state"/stop-server "$state"/server-stopped
+    rm -f "$state"/stop-server "$state"/server-stopped "$state"/record-* "$state"/capture.raw
     stopped_procs=()
     if [ "$kind" = none ] || server_start "$kind" "$@"; then
-        local driver_pid status=0
+        local driver_pid status=0 n
         timeout 300 wine "$driver" --real-audio "$name" "$(winpath "$state")" "$@" "$kelvane" 2>>"$build/real-audio.log" &
         driver_pid=$!
         # The driver asks for the server to go away by leaving a file; all of this one's
@@ -216,9 +235,24 @@ scenario() {
                 server_stop
                 touch "$state/server-stopped"
             fi
+            if [ -e "$state/record-start" ] && [ ! -e "$state/record-started" ]; then
+                capture_start
+                # Recording for real once a fifth of a second has come in.
+                n=0
+                while [ "$(stat -c %s "$state/capture.raw" 2>/dev/null || echo 0)" -lt 35280 ] &&
+                    [ $((n += 1)) -le 100 ]; do sleep 0.1; done
+                touch "$state/record-started"
+            fi
+            if [ -e "$state/record-stop" ] && [ ! -e "$state/record-stopped" ]; then
+                capture_stop
+                check "$label: the left tone, then the right, heard at the sink" \
+                    "/usr/bin/python3 '$e2e_dir/tone_capture.py' '$state/capture.raw'"
+                touch "$state/record-stopped"
+            fi
             sleep 0.2
         done
         wait "$driver_pid" || status=$?
+        capture_stop
         [ $status -eq 0 ] || driver_failed=1
     else
         failed=$((failed + 1))
@@ -236,8 +270,10 @@ scenario pulseaudio sinks "Kelvane Test Speakers"
 scenario pulseaudio sinks "Front Speakers" "USB Headset"
 scenario none no-server
 scenario pulseaudio server-stops "Kelvane Test Speakers"
+scenario pulseaudio tones "Kelvane Test Speakers"
 scenario pipewire sinks "Kelvane Test Speakers"
 scenario pipewire server-stops "Kelvane Test Speakers"
+scenario pipewire tones "Kelvane Test Speakers"
 echo "$passed passed, $failed failed"
 echo "real audio: $((SECONDS - start)) s under Wine"
 [ $failed -eq 0 ] && [ $driver_failed -eq 0 ]
