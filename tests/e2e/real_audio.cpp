@@ -190,6 +190,34 @@ void tones(const std::wstring& dir) {
     finish(app);
 }
 
+// For tests/e2e/real_audio.sh BUILD_DIR latency: five left tones, the moment of each menu choice
+// noted in Unix milliseconds for the script to set against the onsets it heard.
+void latency(const std::wstring& dir) {
+    const Lines want = device0_by_wine();
+    App app;
+    if (!want.empty() && launch(app, exe, L"builtin") && press_for_report(app, L"latency", want)) {
+        Sleep(1000);
+        if (script_did(dir, L"record-start", L"record-started")) {
+            std::string chosen;
+            for (int round = 0; round < 5; ++round) {
+                focus_picture(app);
+                key(app, VK_F10, VK_SHIFT);
+                menu_of(app);
+                FILETIME now;
+                GetSystemTimeAsFileTime(&now);
+                const ULONGLONG ticks = ULONGLONG(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+                chosen += std::to_string((ticks - 116444736000000000ULL) / 10000) + "\n";
+                key(app, 'L');
+                Sleep(1500);
+            }
+            write_file(dir + L"\\chosen", chosen);
+            script_did(dir, L"record-stop", L"record-stopped");
+        }
+        close_with_status_0(app, L"latency");
+    }
+    finish(app);
+}
+
 }  // namespace
 
 void real_audio(const std::wstring& scenario, const std::wstring& dir, const Lines& sinks) {
@@ -201,6 +229,8 @@ void real_audio(const std::wstring& scenario, const std::wstring& dir, const Lin
         server_stops(dir);
     } else if (scenario == L"tones") {
         tones(dir);
+    } else if (scenario == L"latency") {
+        latency(dir);
     } else {
         check(false, L"known real-audio scenario", scenario);
     }
