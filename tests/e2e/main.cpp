@@ -23,7 +23,7 @@ int wmain(int argc, wchar_t** argv) {
     if (args.size() < (mode.empty() ? 1u : 2u)) {
         say(L"usage: kelvane_e2e [--dpi | --show-sample [PICTURE_DIR] | --show-real PICTURE_DIR |"
             L" --bench-startup N BARE.exe | --bench-latency N |"
-            L" --real-audio sinks|no-server|server-stops|tones STATE_DIR [SINK...] | --ui-fonts "
+            L" --real-audio SCENARIO STATE_DIR [SINK...] | --ui-fonts "
             L"FILE |"
             L" --only SCENARIO]"
             L" PATH\\Kelvane.exe");

@@ -297,9 +297,11 @@ scenario pulseaudio sinks "Front Speakers" "USB Headset"
 scenario none no-server
 scenario pulseaudio server-stops "Kelvane Test Speakers"
 scenario pulseaudio tones "Kelvane Test Speakers"
+scenario pulseaudio tone-server-stops "Kelvane Test Speakers"
 scenario pipewire sinks "Kelvane Test Speakers"
 scenario pipewire server-stops "Kelvane Test Speakers"
 scenario pipewire tones "Kelvane Test Speakers"
+scenario pipewire tone-server-stops "Kelvane Test Speakers"
 echo "$passed passed, $failed failed"
 echo "real audio: $((SECONDS - start)) s under Wine"
 [ $failed -eq 0 ] && [ $driver_failed -eq 0 ]
