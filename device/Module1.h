@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include <memory>
+#include "device/system_winmm.h"
 
 // winmm.dll (and the audio stack it brings up) is loaded on the first call,
 // not at start: a user who never presses the button never pays for it.
@@ -21,12 +21,9 @@ class Module1 {
 
     using NumDevsFn = UINT(WINAPI*)();
     using DevCapsFn = UINT(WINAPI*)(UINT_PTR, void*, UINT);
-    struct FreeModule {
-        void operator()(HMODULE module) const { FreeLibrary(module); }
-    };
 
     bool tried_ = false;
-    std::unique_ptr<std::remove_pointer_t<HMODULE>, FreeModule> winmm_;
+    ScopedModule winmm_;
     NumDevsFn numDevs_ = nullptr;
     DevCapsFn devCaps_ = nullptr;
 };

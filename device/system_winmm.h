@@ -5,6 +5,14 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <type_traits>
+
+struct FreeModule {
+    void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+using ScopedModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, FreeModule>;
+
 // Null when it could not be loaded.
 HMODULE LoadWinmmFromSystemFolder();
 

@@ -8,9 +8,9 @@
 #include <mmsystem.h>
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
+#include "device/system_winmm.h"
 #include "device/test_tone.h"
 
 class TonePlayer {
@@ -39,12 +39,9 @@ class TonePlayer {
     using HeaderFn = UINT(WINAPI*)(HWAVEOUT, WAVEHDR*, UINT);
     using DeviceFn = UINT(WINAPI*)(HWAVEOUT);
     using ErrorTextFn = UINT(WINAPI*)(UINT, wchar_t*, UINT);
-    struct FreeModule {
-        void operator()(HMODULE module) const { FreeLibrary(module); }
-    };
 
     bool tried_ = false;
-    std::unique_ptr<std::remove_pointer_t<HMODULE>, FreeModule> winmm_;
+    ScopedModule winmm_;
     OpenFn open_ = nullptr;
     HeaderFn prepare_ = nullptr, write_ = nullptr, unprepare_ = nullptr;
     DeviceFn reset_ = nullptr, close_ = nullptr;

@@ -5,6 +5,7 @@
 // font has.
 #include <windows.h>
 
+#include <algorithm>
 #include <set>
 #include <utility>
 #include <vector>
@@ -73,13 +74,10 @@ bool ui_fonts_now(NONCLIENTMETRICSW& metrics) {
     }
     WaitForSingleObject(pi.hProcess, kStartMs);
     CloseHandle(pi.hProcess), CloseHandle(pi.hThread);
-    HANDLE f = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    DWORD read = 0;
-    const bool whole = f != INVALID_HANDLE_VALUE &&
-                       ReadFile(f, &metrics, sizeof metrics, &read, nullptr) &&
-                       read == sizeof metrics;
-    if (f != INVALID_HANDLE_VALUE) {
-        CloseHandle(f);
+    std::string bytes;
+    const bool whole = read_file(file, bytes) && bytes.size() == sizeof metrics;
+    if (whole) {
+        std::copy(bytes.begin(), bytes.end(), reinterpret_cast<char*>(&metrics));
     }
     DeleteFileW(file.c_str());
     return whole;

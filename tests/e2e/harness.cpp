@@ -44,6 +44,20 @@ void write_file(const std::wstring& path, const std::string& data) {
     CloseHandle(f);
 }
 
+bool read_file(const std::wstring& path, std::string& data) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    data.resize(GetFileSize(f, nullptr));
+    DWORD read = 0;
+    const bool whole =
+        ReadFile(f, data.data(), DWORD(data.size()), &read, nullptr) && read == data.size();
+    CloseHandle(f);
+    return whole;
+}
+
 HWND top_window(DWORD pid, const wchar_t* cls, DWORD ms) {
     HWND found = nullptr;
     poll(ms, [&] {

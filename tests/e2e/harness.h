@@ -47,6 +47,8 @@ extern const std::wstring kNoAnswer;
 std::wstring text_of(HWND w);
 std::wstring class_of(HWND w);
 void write_file(const std::wstring& path, const std::string& data);
+// The whole file; false when it could not be read whole.
+bool read_file(const std::wstring& path, std::string& data);
 
 HWND top_window(DWORD pid, const wchar_t* cls, DWORD ms);
 bool spawn(App& app, const std::wstring& path);

@@ -94,6 +94,15 @@ void close_with_status_0(App& app, const std::wstring& what) {
           std::to_wstring(code));
 }
 
+// Kelvane up on Wine's own winmm with device 0's report: the lines expected of it, or none when
+// any step failed.
+Lines launched_with_report(App& app, const std::wstring& what) {
+    const Lines want = device0_by_wine();
+    return !want.empty() && launch(app, exe, L"builtin") && press_for_report(app, what, want)
+               ? want
+               : Lines{};
+}
+
 void device0_reported(const Lines& sinks) {
     const std::wstring what = std::to_wstring(sinks.size()) + L" sink(s): device 0 reported";
     check_wine_sees(sinks);
@@ -120,22 +129,26 @@ void no_server() {
     finish(app);
 }
 
-// real_audio.sh stops the server when this file appears and answers with another.
+// real_audio.sh does what a file named ask asks (stop the server, start or stop recording) and
+// answers with a file named done.
+bool script_did(const std::wstring& dir, const wchar_t* ask, const wchar_t* done) {
+    write_file(dir + L"\\" + ask, "");
+    const std::wstring answer = dir + L"\\" + done;
+    return poll(30000,
+                [&] { return GetFileAttributesW(answer.c_str()) != INVALID_FILE_ATTRIBUTES; });
+}
+
 bool stop_server(const std::wstring& dir) {
-    write_file(dir + L"\\stop-server", "");
-    const std::wstring done = dir + L"\\server-stopped";
-    return poll(30000, [&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; });
+    return script_did(dir, L"stop-server", L"server-stopped");
 }
 
 // Whatever winmm answers once the server is gone is shown, promptly: Wine's winmm enumerates
 // its devices once per process, so the same device 0 is expected again.
 void server_stops(const std::wstring& dir) {
     const std::wstring what = L"server stopped while idle";
-    const Lines want = device0_by_wine();
     App app;
-    if (want.empty() || !launch(app, exe, L"builtin") ||
-        !press_for_report(app, what + L", first press", want) ||
-        !check(stop_server(dir), what + L": the script stopped the server")) {
+    const Lines want = launched_with_report(app, what + L", first press");
+    if (want.empty() || !check(stop_server(dir), what + L": the script stopped the server")) {
         return finish(app);
     }
     const DWORD start = GetTickCount();
@@ -159,22 +172,12 @@ void server_stops(const std::wstring& dir) {
     finish(app);
 }
 
-// real_audio.sh records the sink's monitor between these two files, and has the recording
-// analysed once the second appears.
-bool script_did(const std::wstring& dir, const wchar_t* ask, const wchar_t* done) {
-    write_file(dir + L"\\" + ask, "");
-    const std::wstring answer = dir + L"\\" + done;
-    return poll(30000,
-                [&] { return GetFileAttributesW(answer.c_str()) != INVALID_FILE_ATTRIBUTES; });
-}
-
 // The left tone, then the right, asked for once Kelvane is idle (a tone played while Wine is still
 // starting came back cut), each given time to play out.
 void tones(const std::wstring& dir) {
     const std::wstring what = L"tones";
-    const Lines want = device0_by_wine();
     App app;
-    if (!want.empty() && launch(app, exe, L"builtin") && press_for_report(app, what, want)) {
+    if (!launched_with_report(app, what).empty()) {
         Sleep(1000);
         if (check(script_did(dir, L"record-start", L"record-started"),
                   what + L": the script records the sink")) {
@@ -194,9 +197,8 @@ void tones(const std::wstring& dir) {
 // choice plays the tone or says in the tone's box why it cannot.
 void tone_server_stops(const std::wstring& dir) {
     const std::wstring what = L"server stopped during a tone";
-    const Lines want = device0_by_wine();
     App app;
-    if (want.empty() || !launch(app, exe, L"builtin") || !press_for_report(app, what, want)) {
+    if (launched_with_report(app, what).empty()) {
         return finish(app);
     }
     choose(app, 'L');
@@ -226,9 +228,8 @@ void tone_server_stops(const std::wstring& dir) {
 // For tests/e2e/real_audio.sh BUILD_DIR latency: five left tones, the moment of each menu choice
 // noted in Unix milliseconds for the script to set against the onsets it heard.
 void latency(const std::wstring& dir) {
-    const Lines want = device0_by_wine();
     App app;
-    if (!want.empty() && launch(app, exe, L"builtin") && press_for_report(app, L"latency", want)) {
+    if (!launched_with_report(app, L"latency").empty()) {
         Sleep(1000);
         if (script_did(dir, L"record-start", L"record-started")) {
             std::string chosen;

@@ -28,27 +28,16 @@ std::wstring tone_file() {
 
 // What the test DLL was handed for the last tone; false when it was handed none.
 bool handed(Handed& h) {
-    HANDLE f = CreateFileW(tone_file().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) {
+    std::string all;
+    const size_t head = sizeof h.device + sizeof h.format;
+    if (!read_file(tone_file(), all) || all.size() < head) {
         return false;
     }
-    const DWORD size = GetFileSize(f, nullptr);
-    std::vector<char> all(size);
-    DWORD read = 0;
-    const bool whole = ReadFile(f, all.data(), size, &read, nullptr) && read == size &&
-                       size >= sizeof h.device + sizeof h.format;
-    CloseHandle(f);
-    if (whole) {
-        std::copy_n(all.data(), sizeof h.device, reinterpret_cast<char*>(&h.device));
-        std::copy_n(all.data() + sizeof h.device, sizeof h.format,
-                    reinterpret_cast<char*>(&h.format));
-        const size_t head = sizeof h.device + sizeof h.format;
-        h.samples.resize((size - head) / 2);
-        std::copy_n(all.data() + head, h.samples.size() * 2,
-                    reinterpret_cast<char*>(h.samples.data()));
-    }
-    return whole;
+    std::copy_n(all.data(), sizeof h.device, reinterpret_cast<char*>(&h.device));
+    std::copy_n(all.data() + sizeof h.device, sizeof h.format, reinterpret_cast<char*>(&h.format));
+    h.samples.resize((all.size() - head) / 2);
+    std::copy_n(all.data() + head, h.samples.size() * 2, reinterpret_cast<char*>(h.samples.data()));
+    return true;
 }
 
 // The tone as the test's own rules want it on channel `on` of `channels`: 440 Hz at -12 dBFS for
