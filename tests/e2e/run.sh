@@ -18,6 +18,8 @@ for dpi in 120 144 192; do
     driver --dpi || status=1
 done
 set_dpi 96
+echo "-- the judge of the tones heard at a sink, on made-up recordings"
+/usr/bin/python3 "$e2e_dir/tone_capture_test.py" | tee -a "$log" || status=1
 echo "-- on Wine's own winmm over PulseAudio and PipeWire"
 "$e2e_dir/real_audio.sh" "$build" | tee -a "$log" || status=1
 # Pictures the suite took to be looked at (the colour schemes, each with a report).

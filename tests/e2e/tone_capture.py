@@ -4,7 +4,12 @@ exactly two bursts, the first on the left only and the second on the right only,
 within 2 %, 1.0 s within 0.1 s, an RMS within 1 dB of a -12 dBFS-peak sine, and the other channel
 at least 40 dB below. Kelvane's own numbers play no part: this reads the server's recording.
 
-    tone_capture.py CAPTURE.raw      (s16le, 2 channels, 44,100 Hz; exits 1 unless all holds)"""
+A burst with a dropout in it says nothing of Kelvane's tone, which it hands over whole: the sound
+server ran dry (on a busy machine winepulse can be late to feed it) or the recording lost data.
+Then it exits 2, and the caller may ask for the tones again; it never passes such a recording.
+
+    tone_capture.py CAPTURE.raw      (s16le, 2 channels, 44,100 Hz; exits 0 when all holds,
+                                      2 when a burst has a dropout, 1 otherwise)"""
 import math
 import struct
 import sys
@@ -31,6 +36,28 @@ def bursts(left, right):
     return found
 
 
+def rising_through_zero(samples):
+    return [i for i, (a, b) in enumerate(zip(samples, samples[1:])) if a < 0 <= b]
+
+
+def dropout(samples, rising):
+    """Where a burst's tone breaks off, or None. A steady tone rises through zero once a period,
+    at the same spacing throughout; the server running dry leaves a stretch of digital silence,
+    and lost data a jump to another phase, each of which breaks that spacing."""
+    spacings = sorted(b - a for a, b in zip(rising, rising[1:]))
+    if spacings:
+        usual = spacings[len(spacings) // 2]
+        for a, b in zip(rising, rising[1:]):
+            if abs(b - a - usual) > 3:
+                return a
+    run = 0
+    for i, s in enumerate(samples):
+        run = run + 1 if s == 0 else 0
+        if run == 3:
+            return i - 2
+    return None
+
+
 def rms(samples):
     return math.sqrt(sum(s * s for s in samples) / max(len(samples), 1))
 
@@ -42,23 +69,26 @@ def main():
     left, right = samples[0::2], samples[1::2]
     found = bursts(left, right)
     print(f'capture: {frames / RATE:.2f} s, {len(found)} burst(s)')
-    ok = len(found) == 2
+    ok, broken = len(found) == 2, False
     for n, ((begin, end), side) in enumerate(zip(found, ('left', 'right')), 1):
         on, off = (left, right) if side == 'left' else (right, left)
         on, off = on[begin:end], off[begin:end]
         seconds = (end - begin) / RATE
-        rising = sum(1 for a, b in zip(on, on[1:]) if a < 0 <= b)
-        hz = rising / seconds
+        rising = rising_through_zero(on)
+        hz = len(rising) / seconds
         level = 20 * math.log10(max(rms(on), 1e-9) / 32768)
         below = 20 * math.log10(max(rms(on), 1e-9) / rms(off)) if rms(off) else math.inf
-        good = (abs(hz - 440) <= 440 * 0.02 and abs(seconds - 1.0) <= 0.1
+        cut = dropout(on, rising)
+        broken = broken or cut is not None
+        good = (cut is None and abs(hz - 440) <= 440 * 0.02 and abs(seconds - 1.0) <= 0.1
                 and abs(level - WANT_RMS_DBFS) <= 1.0 and below >= 40)
         ok = ok and good
         print(f'burst {n}: {side}, {seconds:.2f} s, {hz:.1f} Hz, {level:.1f} dBFS RMS '
               f'(want {WANT_RMS_DBFS:.1f}), other channel '
               f'{"silent" if below == math.inf else f"{below:.1f} dB below"}'
+              f'{"" if cut is None else f", a dropout {cut / RATE:.3f} s in"}'
               f'{"" if good else "  <- wrong"}')
-    return 0 if ok else 1
+    return 0 if ok else 2 if broken and len(found) == 2 else 1
 
 
 if __name__ == '__main__':

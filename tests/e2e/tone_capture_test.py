@@ -1,0 +1,83 @@
+#!/usr/bin/env python3
+"""tone_capture.py on made-up recordings whose verdict is known: a sink monitor's recording can be
+wrong in ways a run of the real stack shows only now and then, and its judge must tell a dropout
+(ask again) from a wrong tone (fail) from a good one (pass).
+
+    tone_capture_test.py      (prints PASS/FAIL lines and "N passed, M failed")"""
+import math
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+
+RATE = 44100
+JUDGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'tone_capture.py')
+
+
+def tone(hz=440, seconds=1.0):
+    frames, fade = round(RATE * seconds), RATE // 50
+    out = []
+    for i in range(frames):
+        edge = min(i, frames - 1 - i)
+        gain = 0.5 - 0.5 * math.cos(math.pi * edge / fade) if edge < fade else 1.0
+        out.append(round(8231 * gain * math.sin(2 * math.pi * hz * i / RATE)))
+    return out
+
+
+def silence(seconds):
+    return [0] * round(RATE * seconds)
+
+
+def stereo(left, right):
+    return b''.join(struct.pack('<hh', l, r) for l, r in zip(left, right))
+
+
+def left_then_right(first=None, second=None):
+    """Half a second of quiet, the left tone, a second of quiet, the right tone, quiet again."""
+    first, second = first or tone(), second or tone()
+    quiet = silence(0.5)
+    gap = silence(1.0)
+    return stereo(quiet + first + gap + [0] * len(second) + quiet,
+                  quiet + [0] * len(first) + gap + second + quiet)
+
+
+def both_on_right():
+    t = tone()
+    quiet, gap = silence(0.5), silence(1.0)
+    return stereo(quiet + t + gap + t + quiet, quiet + [0] * len(t) + gap + t + quiet)
+
+
+t = tone()
+CASES = [
+    ('whole tones pass', left_then_right(), 0),
+    ('the server running dry for 4 ms in the left tone is a dropout',
+     left_then_right(first=t[:30000] + silence(0.004) + t[30000:]), 2),
+    ('250 frames lost from the right tone are a dropout',
+     left_then_right(second=t[:20000] + t[20250:]), 2),
+    ('the right tone on both channels fails', both_on_right(), 1),
+    ('a 460 Hz tone fails', left_then_right(second=tone(hz=460)), 1),
+    ('a tone cut to 0.7 s fails', left_then_right(first=tone(seconds=0.7)), 1),
+    ('a tone 6 dB quiet fails', left_then_right(second=[s // 2 for s in t]), 1),
+    ('one tone alone fails', stereo(silence(0.5) + t + silence(0.5), silence(2.0 + 0.001)), 1),
+]
+
+
+def main():
+    passed = failed = 0
+    with tempfile.TemporaryDirectory() as folder:
+        for name, capture, want in CASES:
+            path = os.path.join(folder, 'capture.raw')
+            with open(path, 'wb') as f:
+                f.write(capture)
+            got = subprocess.run([sys.executable, JUDGE, path], capture_output=True).returncode
+            good = got == want
+            passed, failed = passed + good, failed + (not good)
+            print(f'{"PASS" if good else "FAIL"} the tone judge: {name}'
+                  f'{"" if good else f" (exit {got}, want {want})"}')
+    print(f'{passed} passed, {failed} failed')
+    return 0 if failed == 0 else 1
+
+
+if __name__ == '__main__':
+    sys.exit(main())
