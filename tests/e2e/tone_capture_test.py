@@ -64,11 +64,14 @@ def main():
             path = os.path.join(folder, 'capture.raw')
             with open(path, 'wb') as f:
                 f.write(capture)
-            got = subprocess.run([sys.executable, JUDGE, path], capture_output=True).returncode
-            good = got == want
+            run = subprocess.run([sys.executable, JUDGE, path], capture_output=True, text=True)
+            # A judge that crashed exits 1 as well; only one that read the recording has judged.
+            judged = run.stdout.startswith('capture: ') and not run.stderr
+            good = judged and run.returncode == want
             passed, failed = passed + good, failed + (not good)
-            print(f'{"PASS" if good else "FAIL"} the tone judge: {name}'
-                  f'{"" if good else f" (exit {got}, want {want})"}')
+            why = (f' (exit {run.returncode}, want {want})' if judged else
+                   f' (it did not judge: {(run.stderr.strip().splitlines() or ["no output"])[-1]})')
+            print(f'{"PASS" if good else "FAIL"} the tone judge: {name}{"" if good else why}')
     print(f'{passed} passed, {failed} failed')
     return 0 if failed == 0 else 1
 
