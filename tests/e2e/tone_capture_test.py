@@ -33,13 +33,16 @@ def stereo(left, right):
     return b''.join(struct.pack('<hh', l, r) for l, r in zip(left, right))
 
 
-def left_then_right(first=None, second=None, second_on_both=False):
-    """Half a second of quiet, the left tone, a second of quiet, the right tone, quiet again."""
+def left_then_right(first=None, second=None, second_on_both=False, second_on_left=False,
+                    lead=0.5):
+    """Some quiet, the left tone, a second of quiet, the right tone, quiet again."""
     first = tone() if first is None else first
     second = tone() if second is None else second
-    quiet, gap = silence(0.5), silence(1.0)
-    return stereo(quiet + first + gap + (second if second_on_both else [0] * len(second)) + quiet,
-                  quiet + [0] * len(first) + gap + second + quiet)
+    quiet, gap = silence(lead), silence(1.0)
+    on_left = second_on_both or second_on_left
+    return stereo(quiet + first + gap + (second if on_left else [0] * len(second)) + silence(0.5),
+                  quiet + [0] * len(first) + gap + ([0] * len(second) if second_on_left else
+                                                    second) + silence(0.5))
 
 
 t = tone()
@@ -54,6 +57,17 @@ CASES = [
     ('a tone cut to 0.7 s fails', left_then_right(first=tone(seconds=0.7)), 1),
     ('a tone 6 dB quiet fails', left_then_right(second=[s // 2 for s in t]), 1),
     ('one tone alone fails', left_then_right(second=[]), 1),
+    ('the right tone played on the left fails', left_then_right(second_on_left=True), 1),
+    # A busy machine's PipeWire round: the left tone ran dry twice, once for 4 ms 18 ms in and
+    # once for longer than the gap between bursts, so the capture seemed to hold three bursts,
+    # the second a stretch of left tone with the right channel digitally silent.
+    ('three bursts from a left tone that ran dry are a dropout',
+     left_then_right(first=t[:800] + silence(0.004) + t[800:9261] + silence(0.15) +
+                     t[13000:43870]), 2),
+    ('a left tone that ran dry for longer than a gap is a dropout',
+     left_then_right(first=t[:20000] + silence(0.2) + t[20000:]), 2),
+    ('a recording that began inside the left tone is a dropout',
+     left_then_right(first=t[10000:], lead=0), 2),
 ]
 
 
