@@ -55,35 +55,62 @@ install_qemu_if_needed() {
     "${missing[@]}" >/dev/null
 }
 
+# step WHAT LOOK COMMAND...: COMMAND, and when it fails, a last line that says what failed and
+# where to look. A script that knows better (a Wine prefix that could not be made, say) leaves
+# its own reason in $KELVANE_FAILURE, which that line then gives.
+export KELVANE_FAILURE=${TMPDIR:-/tmp}/kelvane-failure.$$
+trap 'rm -f "$KELVANE_FAILURE"' EXIT
+step() {
+  local what=$1 look=$2 status=0 reason
+  shift 2
+  rm -f "$KELVANE_FAILURE"
+  "$@" || status=$?
+  [ $status -ne 0 ] || return 0
+  reason=$(cat "$KELVANE_FAILURE" 2>/dev/null) || true
+  echo "./make.sh $command: ${reason:-$what (status $status); see $look}" >&2
+  exit $status
+}
+
+configure() {
+  [ -f "build/$1/build.ninja" ] || cmake --preset "$1" >/dev/null
+}
+
 build() {
   for preset in "$@"; do
-    [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset"
+    step "configuring build/$preset failed" "CMake's messages above" configure "$preset"
+    step "building build/$preset failed" "the compiler's messages above" \
+      cmake --build --preset "$preset"
   done
 }
 
-case "${1:-}" in
-  run)
-    install_missing
-    install_qemu_if_needed
+installs() {
+  step "installing packages failed" "apt-get's messages above" install_missing
+  step "installing qemu failed" "apt-get's messages above" install_qemu_if_needed
+}
+
+command=${1:-}
+case "$command" in
+  run | sample)
+    installs
     build windows
-    exec tests/e2e/show.sh build/windows real
-    ;;
-  sample)
-    install_missing
-    install_qemu_if_needed
-    build windows
-    exec tests/e2e/show.sh build/windows sample
+    mode=$([ "$command" = run ] && echo real || echo sample)
+    step "Kelvane under Wine did not behave as designed" \
+      "the lines above, and Wine's messages in build/windows/show-$mode.log" \
+      tests/e2e/show.sh build/windows "$mode"
     ;;
   test)
     packages+=("${test_packages[@]}")
-    install_missing
-    install_qemu_if_needed
+    installs
     build native windows
-    ctest --preset native
-    tests/exe_checks.sh build/windows
-    tests/fuzz/run.sh "${KELVANE_FUZZ_SECONDS:-60}"
-    tests/e2e/run.sh build/windows
+    step "unit tests failed" \
+      "the failed tests above and build/native/Testing/Temporary/LastTest.log" \
+      ctest --preset native
+    step "the exe checks failed" "the lines above" tests/exe_checks.sh build/windows
+    step "fuzzing failed" "the fuzzer's report above" \
+      tests/fuzz/run.sh "${KELVANE_FUZZ_SECONDS:-60}"
+    step "end-to-end tests failed" \
+      "the FAIL lines above, build/windows/e2e.log, and Wine's messages in build/windows/real-audio.log" \
+      tests/e2e/run.sh build/windows
     ;;
   *)
     echo "usage: $0 run|test|sample" >&2

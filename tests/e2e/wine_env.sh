@@ -32,30 +32,60 @@ export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 # the per-program choice the e2e driver makes in the registry for each Kelvane run.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;mountmgr.sys,winebus.sys,wineusb.sys=d"
 
-# Kernels built without ia32 emulation cannot start 32-bit Wine: hand it to qemu-i386 and
-# preload the shim that makes Wine usable there (see qemu_mmap_shim.c). KELVANE_QEMU=1 takes that
-# path on any kernel: binfmt_misc is asked before the kernel's own ELF loader.
+# Every step that can fail says which, and where its output went, as the last thing printed;
+# make.sh repeats it as its own last line (KELVANE_FAILURE names the file it reads).
+step_failed() {
+    if [ -n "${KELVANE_FAILURE:-}" ]; then
+        echo "$1" >"$KELVANE_FAILURE"
+    else
+        echo "FAILED: $1" >&2
+    fi
+    exit 1
+}
+
+# How this kernel runs 32-bit programs is asked of the kernel itself, by a 32-bit program of ours
+# (kernel_probe.c): "x86_64" when it runs them itself, "i686" when a binfmt_misc entry hands them
+# to qemu-i386, whether or not that entry is visible here (containers and chroots often hide
+# binfmt_misc), and nothing when it cannot start one at all. KELVANE_QEMU=1 takes the qemu path on
+# any kernel: binfmt_misc is asked before the kernel's own ELF loader.
 binfmt=/proc/sys/fs/binfmt_misc
+probe=$build/kernel-probe/kernel_probe
+if [ ! "$probe" -nt "$e2e_dir/kernel_probe.c" ]; then
+    mkdir -p "${probe%/*}"
+    gcc -m32 -static -nostdlib -ffreestanding -fno-pic -fno-stack-protector -O2 -o "$probe" \
+        "$e2e_dir/kernel_probe.c" >"$build/kernel-probe/gcc.log" 2>&1 ||
+        step_failed "gcc could not build the 32-bit kernel probe; its output is in $build/kernel-probe/gcc.log"
+fi
+kernel_32bit() { "$probe" 2>/dev/null || echo "none"; }
+read -r machine mmap_noreplace <<<"$(kernel_32bit)"
 forced_qemu=$([ "${KELVANE_QEMU:-}" = 1 ] && echo yes || true)
 # Whoever turns the forced path on turns it off when done; a script sourced from that one finds
 # it on and leaves it.
-qemu_turned_on=$([ -n "$forced_qemu" ] && ! grep -qs '^enabled' $binfmt/qemu-i386 && echo yes || true)
-if [ -n "$forced_qemu" ] || ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    [ -e $binfmt/register ] || as_root mount -t binfmt_misc binfmt_misc $binfmt
+qemu_turned_on=
+if { [ -n "$forced_qemu" ] && [ "$machine" = x86_64 ]; } || [ "$machine" = none ]; then
+    [ -e $binfmt/register ] || as_root mount -t binfmt_misc binfmt_misc $binfmt 2>/dev/null ||
+        step_failed "this kernel runs no 32-bit program itself, and binfmt_misc cannot be mounted to hand them to qemu-i386"
     [ -e $binfmt/qemu-i386 ] ||
         printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
         as_root tee $binfmt/register >/dev/null
     if ! grep -qs '^enabled' $binfmt/qemu-i386; then
         echo 1 | as_root tee $binfmt/qemu-i386 >/dev/null
+        [ -z "$forced_qemu" ] || qemu_turned_on=yes
     fi
+    read -r machine mmap_noreplace <<<"$(kernel_32bit)"
+    [ "$machine" = i686 ] ||
+        step_failed "32-bit programs do not run through qemu-i386 after enabling its binfmt entry (the probe says '$machine'); see $binfmt/qemu-i386"
 fi
-if grep -qs '^enabled' $binfmt/qemu-i386; then
+# qemu 7.2 ignores MAP_FIXED_NOREPLACE and mishandles Wine's access violations; the shim makes up
+# for both. A qemu that honours the flag runs Wine as it is.
+if [ "$machine" = i686 ] && [ "$mmap_noreplace" != noreplace ]; then
     shim=$build/qemu-shim/lib
     if [ ! "$shim/i386-linux-gnu/libkelvane.so" -nt "$e2e_dir/qemu_mmap_shim.c" ]; then
         mkdir -p "$shim/i386-linux-gnu" "$shim/x86_64-linux-gnu"
         gcc -m32 -O2 -fPIC -shared -nostdlib -o "$shim/i386-linux-gnu/libkelvane.so" \
-            "$e2e_dir/qemu_mmap_shim.c"
-        gcc -shared -nostdlib -o "$shim/x86_64-linux-gnu/libkelvane.so" -x c /dev/null
+            "$e2e_dir/qemu_mmap_shim.c" &&
+            gcc -shared -nostdlib -o "$shim/x86_64-linux-gnu/libkelvane.so" -x c /dev/null ||
+            step_failed "gcc could not build the qemu shim ($e2e_dir/qemu_mmap_shim.c)"
     fi
     # ld.so expands $LIB per architecture: native helpers get an empty library.
     export LD_PRELOAD="$build/qemu-shim/\$LIB/libkelvane.so"
@@ -81,7 +111,8 @@ if [ -z "${DISPLAY:-}" ]; then
     xvfb_pid=$!
     export DISPLAY=:$n KELVANE_XVFB=:$n
     own_display=yes
-    for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+    for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+    [ -e /tmp/.X11-unix/X$n ] || step_failed "Xvfb did not open display :$n within 10 s"
 fi
 
 # A prefix made by an older set-up than this one is made again.
@@ -89,7 +120,10 @@ prefix_setup=2
 if [ "$(cat "$WINEPREFIX/.kelvane-ready" 2>/dev/null)" != "$prefix_setup" ]; then
     echo "Creating the Wine prefix $WINEPREFIX (once; takes a while)..."
     rm -rf "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1
+    wineboot_log=$WINEPREFIX.wineboot.log
+    # Wine gives a Windows status's low byte as its own: 53 is 0xC0000135, a DLL it could not load.
+    wineboot -i >"$wineboot_log" 2>&1 ||
+        step_failed "wineboot failed (status $?) while creating $WINEPREFIX; its output is in $wineboot_log"
     # A crash is reported on stderr and the process ends, rather than a dialog waiting for a user
     # who is not there.
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
@@ -111,7 +145,8 @@ if [ "$(cat "$WINEPREFIX/.kelvane-ready" 2>/dev/null)" != "$prefix_setup" ]; the
             printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\DllOverrides]\n"winmm"="builtin"\n'
         fi
     } >"$WINEPREFIX/drive_c/kelvane.reg"
-    wine regedit /S 'C:\kelvane.reg'
+    wine regedit /S 'C:\kelvane.reg' >>"$wineboot_log" 2>&1 ||
+        step_failed "regedit failed (status $?) while setting up $WINEPREFIX; its output is in $wineboot_log"
     rm "$WINEPREFIX/drive_c/kelvane.reg"
     wineserver -w
     echo "$prefix_setup" >"$WINEPREFIX/.kelvane-ready"
@@ -131,12 +166,17 @@ x11_managed() {
 # Boot Wine's services before the first real program; under qemu the boot can stall, so it is
 # bounded and retried from a fresh server.
 start_wine() {
+    local log=$WINEPREFIX.start.log try status
     wineserver -p
-    for _ in 1 2 3; do
-        timeout 120 wine cmd /c exit >/dev/null 2>&1 && return
+    for try in 1 2 3; do
+        status=0
+        timeout 120 wine cmd /c exit >"$log" 2>&1 || status=$?
+        [ $status -ne 0 ] || return 0
+        echo "note: Wine did not start in $WINEPREFIX (try $try of 3, status $status)" >&2
         wineserver -k 2>/dev/null || true
         wineserver -p
     done
+    step_failed "Wine did not start in $WINEPREFIX in 3 tries (last status $status; 124 is a 120 s time-out); its last output is in $log"
 }
 
 # Wine takes the DPI from the registry when its server starts.
