@@ -234,6 +234,37 @@ std::wstring test_winmm_in(App& app) {
                : L"unknown (OpenEvent error " + std::to_wstring(error) + L")";
 }
 
+namespace {
+
+struct OtherWindows {
+    App* app;
+    std::wstring said;
+};
+
+BOOL CALLBACK describe_other(HWND w, LPARAM param) {
+    auto* f = reinterpret_cast<OtherWindows*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == f->app->pi.dwProcessId && w != f->app->form && IsWindowVisible(w)) {
+        const std::wstring cls = class_of(w);
+        f->said += (f->said.empty() ? L"" : L"; ") +
+                   (cls == L"#32770" ? L"box" : L"window of class " + cls) + L" \"" + text_of(w) +
+                   L"\"";
+        if (HWND text = GetDlgItem(w, 0xFFFF)) {
+            f->said += L": \"" + text_of(text) + L"\"";
+        }
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+std::wstring other_windows(App& app) {
+    OtherWindows found = {&app, L""};
+    EnumWindows(describe_other, reinterpret_cast<LPARAM>(&found));
+    return found.said.empty() ? L"no other window" : found.said;
+}
+
 // "no icon" when none of the box's icon controls shows one. Wine's box always has one, empty
 // when the caller asked for no icon; a box elsewhere may have none at all.
 std::wstring icon_in(HWND box) {

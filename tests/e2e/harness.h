@@ -111,6 +111,11 @@ void choose(App& app, WORD mnemonic);
 // question itself could not be asked.
 std::wstring test_winmm_in(App& app);
 
+// Every window of Kelvane's on screen besides its form, by title and text ("box \"测试音\":
+// \"无法播放测试音：…\""), or "no other window": what a check that met something it did not
+// expect says it met.
+std::wstring other_windows(App& app);
+
 // "no icon" or "an icon", as a message box's icon controls show.
 std::wstring icon_in(HWND box);
 bool answer_box(App& app, const std::wstring& what, const std::wstring& expected);

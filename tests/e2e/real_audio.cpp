@@ -129,13 +129,45 @@ void no_server() {
     finish(app);
 }
 
-// real_audio.sh does what a file named ask asks (stop the server, start or stop recording) and
-// answers with a file named done.
-bool script_did(const std::wstring& dir, const wchar_t* ask, const wchar_t* done) {
+// real_audio.sh does what a file named ask asks (stop the server, start or stop recording, wait
+// for a tone to play out) and answers with a file named done, which may say how it went.
+bool script_did(const std::wstring& dir, const wchar_t* ask, const wchar_t* done,
+                std::string* said = nullptr) {
     write_file(dir + L"\\" + ask, "");
     const std::wstring answer = dir + L"\\" + done;
-    return poll(30000,
-                [&] { return GetFileAttributesW(answer.c_str()) != INVALID_FILE_ATTRIBUTES; });
+    std::string text;
+    const bool answered =
+        poll(30000, [&] { return GetFileAttributesW(answer.c_str()) != INVALID_FILE_ATTRIBUTES; });
+    // The script writes its answer in one go, but may not have closed it yet.
+    poll(2000, [&] { return read_file(answer, text); });
+    if (said) {
+        *said = text.substr(0, text.find('\n'));
+    }
+    return answered;
+}
+
+std::wstring widened(const std::string& utf8) {
+    std::wstring w(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, w.data(), int(w.size()));
+    w.pop_back();
+    return w;
+}
+
+// Both files go, the ask before the answer, so that the script never sees an ask as unanswered.
+void forget(const std::wstring& dir, const wchar_t* ask, const wchar_t* done) {
+    DeleteFileW((dir + L"\\" + ask).c_str());
+    DeleteFileW((dir + L"\\" + done).c_str());
+}
+
+// The tone just chosen has played at the server and ended, as the script saw it; else what
+// Kelvane showed instead.
+bool tone_played_out(App& app, const std::wstring& dir, const std::wstring& what) {
+    std::string said;
+    const bool over = script_did(dir, L"tone-over", L"tone-was-over", &said) && said == "over";
+    forget(dir, L"tone-over", L"tone-was-over");
+    return check(over, what + L": Kelvane's tone played at the server and ended",
+                 widened(said.empty() ? "the script did not answer" : said) + L"; Kelvane shows " +
+                     other_windows(app));
 }
 
 bool stop_server(const std::wstring& dir) {
@@ -187,7 +219,7 @@ bool record_again(const std::wstring& dir) {
 }
 
 // The left tone, then the right, asked for once Kelvane is idle (a tone played while Wine is still
-// starting came back cut), each given time to play out; again while the script asks.
+// starting came back cut), each played out; again while the script asks.
 void tones(const std::wstring& dir) {
     const std::wstring what = L"tones";
     App app;
@@ -197,10 +229,12 @@ void tones(const std::wstring& dir) {
         do {
             recorded = script_did(dir, L"record-start", L"record-started");
             if (recorded) {
+                // Each tone is let play out at the server before the next step, however slow
+                // the machine: a new choice would cut it, and so would the end of the recording.
                 choose(app, 'L');
-                Sleep(1500);
+                tone_played_out(app, dir, what + L", left");
                 choose(app, 'R');
-                Sleep(1500);
+                tone_played_out(app, dir, what + L", right");
                 analysed = script_did(dir, L"record-stop", L"record-stopped");
             }
         } while (recorded && analysed && record_again(dir));
@@ -213,7 +247,8 @@ void tones(const std::wstring& dir) {
 }
 
 // The server goes away while a tone plays: Kelvane must not crash or hang past 5 s, and the next
-// choice plays the tone or says in the tone's box why it cannot.
+// choice plays the tone or says in the tone's box why it cannot. The script stops the server only
+// once Kelvane's stream plays there.
 void tone_server_stops(const std::wstring& dir) {
     const std::wstring what = L"server stopped during a tone";
     App app;
@@ -221,24 +256,31 @@ void tone_server_stops(const std::wstring& dir) {
         return finish(app);
     }
     choose(app, 'L');
-    if (check(stop_server(dir), what + L": the script stopped the server")) {
+    std::string said;
+    const bool stopped = script_did(dir, L"stop-server-playing", L"server-stopped", &said);
+    if (check(stopped && said == "playing", what + L": the script stopped the server as it played",
+              widened(stopped ? said : "the script did not answer") + L"; Kelvane shows " +
+                  other_windows(app))) {
         DWORD start = GetTickCount();
         const bool answered =
             done_with_gesture(app, 5000) && exit_code_within(app, 0) == STILL_ACTIVE;
         const std::wstring took = std::to_wstring(GetTickCount() - start) + L" ms";
         say(L"note: with the server gone, Kelvane took the next key after " + took);
-        check(answered, what + L": Kelvane answers within 5 s", took);
+        check(answered, what + L": Kelvane answers within 5 s",
+              took + L"; Kelvane shows " + other_windows(app));
         start = GetTickCount();
         choose(app, 'R');
         HWND box = top_window(app.pi.dwProcessId, L"#32770", 3000);
         const std::wstring title = box ? text_of(box) : L"no box";
+        const std::wstring shown = other_windows(app);
         if (box) {
             PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
         }
         const bool next = (!box || title == L"测试音") && done_with_gesture(app, 5000) &&
                           exit_code_within(app, 0) == STILL_ACTIVE;
         check(next, what + L": the next choice plays or says why, within 5 s",
-              title + L", " + std::to_wstring(GetTickCount() - start) + L" ms");
+              std::to_wstring(GetTickCount() - start) + L" ms; Kelvane showed " + shown +
+                  L", then " + other_windows(app));
         close_with_status_0(app, what);
     }
     finish(app);
@@ -261,7 +303,7 @@ void latency(const std::wstring& dir) {
                 const ULONGLONG ticks = ULONGLONG(now.dwHighDateTime) << 32 | now.dwLowDateTime;
                 chosen += std::to_string((ticks - 116444736000000000ULL) / 10000) + "\n";
                 key(app, 'L');
-                Sleep(1500);
+                tone_played_out(app, dir, L"latency");
             }
             write_file(dir + L"\\chosen", chosen);
             script_did(dir, L"record-stop", L"record-stopped");

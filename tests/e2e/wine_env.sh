@@ -15,7 +15,8 @@ case $prefix_kind in
     audio | run) export WINEPREFIX=$build/wineprefix-$prefix_kind ;;
     *) echo "unknown prefix kind: $prefix_kind" >&2; return 2 ;;
 esac
-export WINEARCH=win32 WINEDEBUG=-all
+# KELVANE_WINEDEBUG traces a run (WINEDEBUG=+timestamp,+tid,... for every Wine process here).
+export WINEARCH=win32 WINEDEBUG=${KELVANE_WINEDEBUG:--all}
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
