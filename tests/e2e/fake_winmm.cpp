@@ -2,7 +2,9 @@
 // checked against records no real sound card produces (partial writes, odd names, sign bits).
 // It also takes the test tone: it refuses the open when told to, and otherwise keeps what it was
 // handed (device id, format, samples) in a file beside the device's for the driver to read. The
-// tone then "plays" until it is reset, as a long one would.
+// tone then "plays" until it is reset, as a long one would, and its handle cannot be closed
+// before that. Each handle is numbered from 1 in the order opened, and what becomes of it is
+// logged in another file beside the device's, so the driver can tell a tone left playing.
 #include <windows.h>
 
 // These are the definitions, not imports.
@@ -61,6 +63,52 @@ Device current() {
 }
 #endif
 
+// Every open this process made, never reused, so that a call on a closed handle shows.
+struct Open {
+    UINT device;
+    WAVEFORMATEX format;
+    HWND notify;
+    WAVEHDR* playing;
+    bool closed;
+};
+Open opens[64];
+int opened = 0;
+
+// "KELVANE_FAKE_WINMM" + suffix, opened in mode; null when there is no such path.
+FILE* beside_device(const char* suffix, const char* mode) {
+    char path[MAX_PATH + 8];
+    const DWORD n = GetEnvironmentVariableA("KELVANE_FAKE_WINMM", path, MAX_PATH);
+    if (!n || n >= MAX_PATH) {
+        return nullptr;
+    }
+    lstrcatA(path, suffix);
+    return std::fopen(path, mode);
+}
+
+// "KELVANE_FAKE_WINMM.opens", one line a call: "open 1", "write 1", "reset 1", "close 1" (only
+// once it closed), and "bad CALL" for a call on a handle that is not open.
+void note(const char* call, const Open* open) {
+    if (FILE* f = beside_device(".opens", "a")) {
+        if (open) {
+            std::fprintf(f, "%s %d\n", call, static_cast<int>(open - opens) + 1);
+        } else {
+            std::fprintf(f, "bad %s\n", call);
+        }
+        std::fclose(f);
+    }
+}
+
+// The open behind a handle; null, logged, when it is not an open one.
+Open* open_of(HWAVEOUT out, const char* call) {
+    for (Open* o = opens; o < opens + opened; ++o) {
+        if (reinterpret_cast<HWAVEOUT>(o) == out && !o->closed) {
+            return o;
+        }
+    }
+    note(call, nullptr);
+    return nullptr;
+}
+
 }  // namespace
 
 // The driver cannot read another process's module list everywhere (not under qemu), but it can
@@ -99,31 +147,34 @@ UINT WINAPI waveOutGetDevCapsA(UINT_PTR, WAVEOUTCAPSA* caps, UINT size) {
     return d.rc;
 }
 
-// One open tone at a time, as Kelvane plays it.
-struct Tone {
-    UINT device;
-    WAVEFORMATEX format;
-    HWND notify;
-    WAVEHDR* playing;
-} tone;
-
 UINT WINAPI waveOutOpen(HWAVEOUT* out, UINT device, const WAVEFORMATEX* format, DWORD_PTR callback,
                         DWORD_PTR, DWORD flags) {
     if (const UINT refused = current().open_rc) {
         return refused;
     }
+    if (opened == sizeof opens / sizeof *opens) {
+        return MMSYSERR_NOMEM;
+    }
     const bool window = (flags & CALLBACK_TYPEMASK) == CALLBACK_WINDOW;
-    tone = {device, *format, window ? reinterpret_cast<HWND>(callback) : nullptr, nullptr};
-    *out = reinterpret_cast<HWAVEOUT>(&tone);
+    Open& o = opens[opened++];
+    o = {device, *format, window ? reinterpret_cast<HWND>(callback) : nullptr, nullptr, false};
+    *out = reinterpret_cast<HWAVEOUT>(&o);
+    note("open", &o);
     return MMSYSERR_NOERROR;
 }
 
-UINT WINAPI waveOutPrepareHeader(HWAVEOUT, WAVEHDR* header, UINT) {
+UINT WINAPI waveOutPrepareHeader(HWAVEOUT out, WAVEHDR* header, UINT) {
+    if (!open_of(out, "prepare")) {
+        return MMSYSERR_INVALHANDLE;
+    }
     header->dwFlags |= WHDR_PREPARED;
     return MMSYSERR_NOERROR;
 }
 
-UINT WINAPI waveOutUnprepareHeader(HWAVEOUT, WAVEHDR* header, UINT) {
+UINT WINAPI waveOutUnprepareHeader(HWAVEOUT out, WAVEHDR* header, UINT) {
+    if (!open_of(out, "unprepare")) {
+        return MMSYSERR_INVALHANDLE;
+    }
     if (header->dwFlags & WHDR_INQUEUE) {
         return WAVERR_STILLPLAYING;
     }
@@ -132,35 +183,49 @@ UINT WINAPI waveOutUnprepareHeader(HWAVEOUT, WAVEHDR* header, UINT) {
 }
 
 // "KELVANE_FAKE_WINMM.tone": the device id, the format and the samples, as handed over.
-UINT WINAPI waveOutWrite(HWAVEOUT, WAVEHDR* header, UINT) {
-    char path[MAX_PATH + 8];
-    const DWORD n = GetEnvironmentVariableA("KELVANE_FAKE_WINMM", path, MAX_PATH);
-    if (n && n < MAX_PATH) {
-        lstrcatA(path, ".tone");
-        if (FILE* f = std::fopen(path, "wb")) {
-            std::fwrite(&tone.device, sizeof tone.device, 1, f);
-            std::fwrite(&tone.format, sizeof tone.format, 1, f);
-            std::fwrite(header->lpData, 1, header->dwBufferLength, f);
-            std::fclose(f);
-        }
+UINT WINAPI waveOutWrite(HWAVEOUT out, WAVEHDR* header, UINT) {
+    Open* o = open_of(out, "write");
+    if (!o) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (FILE* f = beside_device(".tone", "wb")) {
+        std::fwrite(&o->device, sizeof o->device, 1, f);
+        std::fwrite(&o->format, sizeof o->format, 1, f);
+        std::fwrite(header->lpData, 1, header->dwBufferLength, f);
+        std::fclose(f);
     }
     header->dwFlags |= WHDR_INQUEUE;
-    tone.playing = header;
+    o->playing = header;
+    note("write", o);
     return MMSYSERR_NOERROR;
 }
 
 UINT WINAPI waveOutReset(HWAVEOUT out) {
-    if (WAVEHDR* header = tone.playing) {
+    Open* o = open_of(out, "reset");
+    if (!o) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (WAVEHDR* header = o->playing) {
         header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-        tone.playing = nullptr;
-        PostMessageW(tone.notify, MM_WOM_DONE, reinterpret_cast<WPARAM>(out),
+        o->playing = nullptr;
+        PostMessageW(o->notify, MM_WOM_DONE, reinterpret_cast<WPARAM>(out),
                      reinterpret_cast<LPARAM>(header));
     }
+    note("reset", o);
     return MMSYSERR_NOERROR;
 }
 
-UINT WINAPI waveOutClose(HWAVEOUT) {
-    return tone.playing ? WAVERR_STILLPLAYING : MMSYSERR_NOERROR;
+UINT WINAPI waveOutClose(HWAVEOUT out) {
+    Open* o = open_of(out, "close");
+    if (!o) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (o->playing) {
+        return WAVERR_STILLPLAYING;
+    }
+    o->closed = true;
+    note("close", o);
+    return MMSYSERR_NOERROR;
 }
 
 UINT WINAPI waveOutGetErrorTextW(UINT error, wchar_t* text, UINT size) {

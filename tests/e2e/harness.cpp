@@ -214,11 +214,12 @@ HWND menu_of(App& app) {
     return top_window(app.pi.dwProcessId, L"#32768", kWaitMs);
 }
 
-void choose(App& app, WORD mnemonic) {
+bool choose(App& app, WORD mnemonic) {
     focus_picture(app);
     key(app, VK_F10, VK_SHIFT);
-    menu_of(app);
+    const bool shown = menu_of(app) != nullptr;
     key(app, mnemonic);
+    return shown;
 }
 
 std::wstring test_winmm_in(App& app) {

@@ -104,8 +104,9 @@ void focus_picture(App& app);
 bool done_with_gesture(App& app, DWORD ms = kWaitMs);
 // Picture1's context menu, once it is open.
 HWND menu_of(App& app);
-// A choice from Picture1's context menu by its mnemonic, from the keyboard.
-void choose(App& app, WORD mnemonic);
+// A choice from Picture1's context menu by its mnemonic, from the keyboard; false when the menu
+// never came up to take it.
+bool choose(App& app, WORD mnemonic);
 
 // "loaded" or "not loaded" as the test winmm.dll's load marker says, anything else when the
 // question itself could not be asked.

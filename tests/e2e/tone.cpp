@@ -1,12 +1,16 @@
 // The test tone through the test winmm.dll, for what a real sound server cannot show: which device
-// is opened, the format and the samples handed over, a refused open, and the window closed while a
-// tone plays. The test DLL keeps what it is handed and lets the tone "play" until it is reset.
+// is opened, the format and the samples handed over, that a tone still playing is stopped and its
+// device closed before anything else, tone items greyed for a device without channels, a refused
+// open, and the window closed while a tone plays. The test DLL keeps what it is handed and lets the
+// tone "play" until it is reset.
 #include <windows.h>
 
 #include <mmsystem.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "expectations.h"
@@ -24,6 +28,74 @@ struct Handed {
 
 std::wstring tone_file() {
     return device_file + L".tone";
+}
+
+std::wstring opens_file() {
+    return device_file + L".opens";
+}
+
+struct Handle {
+    bool written = false, reset = false, closed = false;
+};
+
+// The handles one Kelvane process opened, in order, as the test DLL logged them. wrong names the
+// first thing the log shows that a user would hear or a driver mind: a handle opened while an
+// earlier one was still open (the old tone playing on, the old device kept), or a call on a
+// handle that was not open.
+struct Opens {
+    bool read = false;
+    std::vector<Handle> handles;
+    std::wstring wrong;
+};
+
+// The first handle not stopped and closed, as a user would hear it; empty when there is none.
+std::wstring left_open(const std::vector<Handle>& handles) {
+    for (size_t i = 0; i < handles.size(); ++i) {
+        if (!handles[i].closed) {
+            return L"handle " + std::to_wstring(i + 1) +
+                   (handles[i].written && !handles[i].reset ? L" never reset, still playing"
+                                                            : L" still open");
+        }
+    }
+    return L"";
+}
+
+Opens opens() {
+    Opens o;
+    std::string all;
+    o.read = read_file(opens_file(), all);
+    std::istringstream lines(all);
+    std::string call;
+    size_t n = 0;
+    while (o.read && o.wrong.empty() && lines >> call) {
+        if (call == "bad") {
+            lines >> call;
+            o.wrong =
+                L"waveOut" + std::wstring(call.begin(), call.end()) + L" on a handle not open";
+        } else if ((call != "open" && call != "write" && call != "reset" && call != "close") ||
+                   !(lines >> n) ||
+                   (call == "open" ? n != o.handles.size() + 1 : n == 0 || n > o.handles.size())) {
+            o.wrong = L"the test DLL's log does not read at \"" +
+                      std::wstring(call.begin(), call.end()) + L"\"";
+        } else if (call == "open") {
+            const std::wstring still = left_open(o.handles);
+            o.wrong = still.empty()
+                          ? L""
+                          : still + L" when handle " + std::to_wstring(n) + L" was opened";
+            o.handles.emplace_back();
+        } else {
+            Handle& h = o.handles[n - 1];
+            (call == "write" ? h.written : call == "reset" ? h.reset : h.closed) = true;
+        }
+    }
+    return o;
+}
+
+// Kelvane as the scenario starts it: on this device, with no handle logged yet.
+bool launched(App& app, const std::string& bytes) {
+    serve_device(1, 0, bytes);
+    write_file(opens_file(), "");
+    return launch(app, exe, L"native");
 }
 
 // What the test DLL was handed for the last tone; false when it was handed none.
@@ -87,9 +159,20 @@ bool reported(App& app, const std::wstring& what, const Lines& want) {
     return answer_box(app, what, kFound) && same_lines(report_after_ok(app), want, what);
 }
 
-// Each choice hands over its tone at once and leaves the window answering while it plays.
+// What is wrong with the handles logged, given how many there should be; empty when nothing is.
+std::wstring wrong_with_opens(const Opens& o, size_t want) {
+    return !o.read                    ? L"the test DLL's log could not be read"
+           : !o.wrong.empty()         ? o.wrong
+           : o.handles.size() != want ? std::to_wstring(o.handles.size()) +
+                                            L" handles opened, not " + std::to_wstring(want)
+                                      : L"";
+}
+
+// Each choice hands over its tone at once, on a handle of its own opened only once the tone
+// before it was stopped and its handle closed, and leaves the window answering while it plays.
 void plays(App& app, const std::wstring& what, WORD mnemonic, int channels, int on) {
     DeleteFileW(tone_file().c_str());
+    const size_t before = opens().handles.size();
     choose(app, mnemonic);
     const bool answering = done_with_gesture(app, 2000);
     Handed h;
@@ -97,14 +180,29 @@ void plays(App& app, const std::wstring& what, WORD mnemonic, int channels, int 
     check(answering, what + L": the window answers while the tone plays");
     check(got && wrong_with(h, channels, on).empty(), what + L": the tone on device 0",
           got ? wrong_with(h, channels, on) : L"no tone handed to winmm");
+    const std::wstring wrong = wrong_with_opens(opens(), before + 1);
+    check(wrong.empty(), what + L": the tone before it stopped and closed first", wrong);
+}
+
+// Every handle opened so far stopped and closed.
+void check_stopped(const std::wstring& what) {
+    const Opens o = opens();
+    std::wstring wrong = wrong_with_opens(o, o.handles.size());
+    wrong = !wrong.empty()      ? wrong
+            : o.handles.empty() ? L"no handle opened at all"
+                                : left_open(o.handles);
+    check(wrong.empty(), what + L": the tone stopped and its device closed", wrong);
 }
 
 void stereo_device() {
     App app;
-    serve_device(1, 0, kWorkedRecord);
-    if (launch(app, exe, L"native") && reported(app, L"tone", kWorked)) {
+    if (launched(app, kWorkedRecord) && reported(app, L"tone", kWorked)) {
         plays(app, L"左声道测试音(&L)", 'L', 2, 0);
         plays(app, L"右声道测试音(&R)", 'R', 2, 1);
+        // A new test of the card ends the tone of the last one.
+        if (reported(app, L"测试声卡 during a tone", kWorked)) {
+            check_stopped(L"测试声卡 during a tone");
+        }
         // Closed while a tone plays: Kelvane stops it and ends at once, as ever.
         plays(app, L"左声道测试音(&L) again", 'L', 2, 0);
         PostMessageW(app.form, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -113,15 +211,54 @@ void stereo_device() {
         check(
             code == 0, L"closed during a tone: Kelvane ends with status 0 within 1 s",
             std::to_wstring(code) + L" after " + std::to_wstring(GetTickCount() - start) + L" ms");
+        check_stopped(L"closed during a tone");
+    }
+    finish(app);
+}
+
+// A device whose record says it has no channels, or a negative number of them, has nothing to
+// play a tone on: its tone items are greyed, so choosing one by its mnemonic hands nothing to
+// winmm. The same keys then play on a device with channels, in the same process.
+void without_channels() {
+    const struct {
+        int channels;
+        const wchar_t* shown;
+    } cases[] = {{0, L" 0"}, {-1, L"-1"}};
+    App app;
+    if (!launched(app, kWorkedRecord)) {
+        return finish(app);
+    }
+    for (const auto& c : cases) {
+        const std::wstring what = L"wChannels " + std::to_wstring(c.channels);
+        serve_device(1, 0, record("Speakers", 100, 1, 1280, 1 | 8, c.channels, 4 | 8));
+        if (!reported(app, what,
+                      header(L"Speakers", L" 100 ", L" 1 ", L" 5 . 0 ", c.shown) +
+                          Lines(kWorked.begin() + 6, kWorked.end()))) {
+            continue;
+        }
+        const size_t before = opens().handles.size();
+        int menus = 0;
+        for (const WORD mnemonic : {'L', 'R'}) {
+            menus += choose(app, mnemonic);
+            // A greyed item ignores its mnemonic and leaves the menu open.
+            key(app, VK_ESCAPE);
+            done_with_gesture(app);
+        }
+        const std::wstring wrong =
+            menus < 2 ? L"the menu did not come up" : wrong_with_opens(opens(), before);
+        check(wrong.empty(), what + L": the tone items are greyed, choosing them plays nothing",
+              wrong);
+    }
+    serve_device(1, 0, kWorkedRecord);
+    if (reported(app, L"channels again", kWorked)) {
+        plays(app, L"左声道测试音(&L) once there are channels", 'L', 2, 0);
     }
     finish(app);
 }
 
 void mono_device() {
     App app;
-    const std::string mono = record("Speaker", 100, 1, 1280, 1 | 4, 1, 4);
-    serve_device(1, 0, mono);
-    if (launch(app, exe, L"native") &&
+    if (launched(app, record("Speaker", 100, 1, 1280, 1 | 4, 1, 4)) &&
         reported(app, L"mono device",
                  header(L"Speaker", L" 100 ", L" 1 ", L" 5 . 0 ", L" 1") +
                      Lines{kAllFormats[0], kAllFormats[2]} + kNoFlags + Lines{kAllFeatures[2]})) {
@@ -134,8 +271,7 @@ void mono_device() {
 // stays.
 void refused_open() {
     App app;
-    serve_device(1, 0, kWorkedRecord);
-    if (launch(app, exe, L"native") && reported(app, L"refused tone", kWorked)) {
+    if (launched(app, kWorkedRecord) && reported(app, L"refused tone", kWorked)) {
         serve_device(1, 0, kWorkedRecord, MMSYSERR_ALLOCATED);
         choose(app, 'L');
         HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs);
@@ -161,6 +297,7 @@ void refused_open() {
 void tone() {
     stereo_device();
     mono_device();
+    without_channels();
     refused_open();
 }
 

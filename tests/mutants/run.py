@@ -54,6 +54,15 @@ MUTANTS = {
                                '        Sleep(10);\n    }\n'
                                '    if (rc != MMSYSERR_NOERROR) {\n        Close();\n    }\n'
                                '    return rc;\n}', ['tone']),
+    'button-keeps-tone': ('app/frmKelvane.cpp', '    player_.Stop();\n    Picture1.Clear();',
+                          '    Picture1.Clear();', ['tone']),
+    'choice-keeps-old-tone': ('device/tone_player.cpp', '    Stop();\n    if (!Bind()) {',
+                              '    if (!Bind()) {', ['tone']),
+    'no-channels-enables-tones': ('report/report_surface.cpp',
+                                  'lines_.empty() || toneChannels_ <= 0', 'lines_.empty()',
+                                  ['tone']),
+    'negative-channels-enables-tones': ('report/report_surface.cpp', 'toneChannels_ <= 0',
+                                        'toneChannels_ == 0', ['tone']),
     'no-watermark': ('report/report_surface.cpp', '    if (!icon_) {\n        return;\n    }\n'
                      '    const COLORREF', '    if (icon_) {\n        return;\n    }\n'
                      '    const COLORREF', ['legibility']),
