@@ -3,6 +3,7 @@
 #   ./make.sh run      build Kelvane.exe and start it under Wine, on Wine's own winmm and audio
 #   ./make.sh test     build everything and run every test
 #   ./make.sh sample   the demo: Kelvane on a test winmm.dll that serves a sample device
+#   ./make.sh dist     build/dist/Kelvane-VERSION-win32.zip and its SHA256SUMS, for Windows users
 # Each installs what is missing first (Debian packages; as root or through sudo).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -11,6 +12,7 @@ packages=(
   cmake ninja-build g++ googletest libgtest-dev          # native core and unit tests
   g++-mingw-w64-i686                                      # Kelvane.exe
   wine wine32:i386 fonts-wine xvfb imagemagick locales fonts-wqy-microhei   # running it
+  python3-pefile                                  # reading Kelvane.exe's PE headers and version
 )
 # Only the tests need these. The run command talks to whatever sound server the machine has; a
 # desktop running PipeWire keeps it (Debian's pulseaudio would replace its pulse service). Both
@@ -19,7 +21,6 @@ test_packages=(
   pulseaudio pipewire pipewire-pulse wireplumber dbus-daemon   # real sound servers for e2e tests
   pulseaudio-utils                                         # pactl and pacat, to set them up
   clang libclang-rt-dev                                 # fuzzing
-  python3-pefile                                           # reading Kelvane.exe's PE headers
 )
 
 as_root() {
@@ -55,11 +56,26 @@ install_qemu_if_needed() {
     "${missing[@]}" >/dev/null
 }
 
+# Returns on the first failure, also where a caller's || has switched set -e off.
 build() {
   for preset in "$@"; do
-    [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset"
+    [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null || return
+    cmake --build --preset "$preset" || return
   done
+}
+
+# The zip a Windows user takes, from the exe just built (dist/make_dist.py says what it holds).
+# Each failure ends with a line naming what failed.
+dist() {
+  build windows || {
+    echo "dist: FAILED: building build/windows/Kelvane.exe (cmake's messages above)" >&2
+    return 1
+  }
+  # Debian's python3-pefile is there for the system interpreter only, not for a pyenv one on PATH.
+  /usr/bin/python3 dist/make_dist.py build/windows build/dist || {
+    echo "dist: FAILED: packing build/dist (dist/make_dist.py's message above)" >&2
+    return 1
+  }
 }
 
 case "${1:-}" in
@@ -75,6 +91,13 @@ case "${1:-}" in
     build windows
     exec tests/e2e/show.sh build/windows sample
     ;;
+  dist)
+    install_missing || {
+      echo "dist: FAILED: installing Debian packages (apt's messages above)" >&2
+      exit 1
+    }
+    dist
+    ;;
   test)
     packages+=("${test_packages[@]}")
     install_missing
@@ -86,7 +109,7 @@ case "${1:-}" in
     tests/e2e/run.sh build/windows
     ;;
   *)
-    echo "usage: $0 run|test|sample" >&2
+    echo "usage: $0 run|test|sample|dist" >&2
     exit 2
     ;;
 esac
