@@ -105,6 +105,9 @@ case "${1:-}" in
     build native windows
     ctest --preset native
     tests/exe_checks.sh build/windows
+    dist
+    /usr/bin/python3 dist/check_dist.py build/windows build/dist
+    /usr/bin/python3 dist/check_dist_test.py build/windows
     tests/fuzz/run.sh "${KELVANE_FUZZ_SECONDS:-60}"
     tests/e2e/run.sh build/windows
     ;;
