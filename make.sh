@@ -3,6 +3,7 @@
 #   ./make.sh run      build Kelvane.exe and start it under Wine, on Wine's own winmm and audio
 #   ./make.sh test     build everything and run every test
 #   ./make.sh sample   the demo: Kelvane on a test winmm.dll that serves a sample device
+#   ./make.sh dist     build/dist/Kelvane-VERSION-win32.zip and its SHA256SUMS, for Windows users
 # Each installs what is missing first (Debian packages; as root or through sudo).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -11,6 +12,7 @@ packages=(
   cmake ninja-build g++ googletest libgtest-dev          # native core and unit tests
   g++-mingw-w64-i686                                      # Kelvane.exe
   wine wine32:i386 fonts-wine xvfb imagemagick locales fonts-wqy-microhei   # running it
+  python3-pefile                                  # reading Kelvane.exe's PE headers and version
 )
 # Only the tests need these. The run command talks to whatever sound server the machine has; a
 # desktop running PipeWire keeps it (Debian's pulseaudio would replace its pulse service). Both
@@ -19,7 +21,6 @@ test_packages=(
   pulseaudio pipewire pipewire-pulse wireplumber dbus-daemon   # real sound servers for e2e tests
   pulseaudio-utils                                         # pactl and pacat, to set them up
   clang libclang-rt-dev                                 # fuzzing
-  python3-pefile                                           # reading Kelvane.exe's PE headers
 )
 
 as_root() {
@@ -83,6 +84,14 @@ build() {
   done
 }
 
+# The zip a Windows user takes, from the exe just built (dist/make_dist.py says what it holds).
+# Debian's python3-pefile is there for the system interpreter only, not for a pyenv one on PATH.
+dist() {
+  build windows
+  step "packing build/dist failed" "dist/make_dist.py's message above" \
+    /usr/bin/python3 dist/make_dist.py build/windows build/dist
+}
+
 installs() {
   step "installing packages failed" "apt-get's messages above" install_missing
   step "installing qemu failed" "apt-get's messages above" install_qemu_if_needed
@@ -98,6 +107,10 @@ case "$command" in
       "the lines above, and Wine's messages in build/windows/show-$mode.log" \
       tests/e2e/show.sh build/windows "$mode"
     ;;
+  dist)
+    step "installing packages failed" "apt-get's messages above" install_missing
+    dist
+    ;;
   test)
     packages+=("${test_packages[@]}")
     installs
@@ -106,6 +119,11 @@ case "$command" in
       "the failed tests above and build/native/Testing/Temporary/LastTest.log" \
       ctest --preset native
     step "the exe checks failed" "the lines above" tests/exe_checks.sh build/windows
+    dist
+    step "the release zip's checks failed" "the FAIL lines above" \
+      /usr/bin/python3 dist/check_dist.py build/windows build/dist
+    step "the release zip checker's own tests failed" "the FAIL lines above" \
+      /usr/bin/python3 dist/check_dist_test.py build/windows
     step "fuzzing failed" "the fuzzer's report above" \
       tests/fuzz/run.sh "${KELVANE_FUZZ_SECONDS:-60}"
     step "end-to-end tests failed" \
@@ -113,7 +131,7 @@ case "$command" in
       tests/e2e/run.sh build/windows
     ;;
   *)
-    echo "usage: $0 run|test|sample" >&2
+    echo "usage: $0 run|test|sample|dist" >&2
     exit 2
     ;;
 esac

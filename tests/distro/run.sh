@@ -4,10 +4,13 @@
 # and the command run inside it. The root goes when the command ends, whatever way it ends; the
 # screenshots the command saved are kept in build/distro-RELEASE/.
 #   tests/distro/run.sh 12|13|bookworm|trixie [COMMAND]      (default COMMAND: ./make.sh test)
-# Needs root (or sudo) for the root's mounts. KELVANE_QEMU, KELVANE_FUZZ_SECONDS and CI pass into
-# the root; KELVANE_DEBIAN_MIRROR names another mirror.
+# Needs root (or sudo) for the root's mounts. KELVANE_QEMU, KELVANE_FUZZ_SECONDS, CI and
+# SOURCE_DATE_EPOCH pass into the root; KELVANE_DEBIAN_MIRROR names another mirror.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
+# The root's repository has no commit to take the dist's entry times from: this one's, read here
+# before sudo, where git may refuse a repository another user owns.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$src" log -1 --format=%ct 2>/dev/null || true)}
 case ${1:-} in
     12 | bookworm) release=bookworm ;;
     13 | trixie) release=trixie ;;
@@ -15,7 +18,8 @@ case ${1:-} in
 esac
 command=${2:-./make.sh test}
 if [ "$(id -u)" != 0 ]; then
-    exec sudo --preserve-env=KELVANE_QEMU,KELVANE_FUZZ_SECONDS,CI,KELVANE_DEBIAN_MIRROR "$0" "$@"
+    exec sudo --preserve-env=KELVANE_QEMU,KELVANE_FUZZ_SECONDS,CI,KELVANE_DEBIAN_MIRROR,SOURCE_DATE_EPOCH \
+        "$0" "$@"
 fi
 command -v mmdebstrap >/dev/null || {
     apt-get update -qq
@@ -78,7 +82,7 @@ unshare --mount --propagation private -- bash -euc '
     chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
         CI="${CI:-}" KELVANE_QEMU="${KELVANE_QEMU:-}" \
-        KELVANE_FUZZ_SECONDS="${KELVANE_FUZZ_SECONDS:-60}" \
+        KELVANE_FUZZ_SECONDS="${KELVANE_FUZZ_SECONDS:-60}" SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH" \
         bash -c "cd /work/kelvane && $command"
 ' distro "$root" "$command" || status=$?
 # The pictures the run saved outlive the root, to be looked at.
