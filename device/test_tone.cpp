@@ -1,27 +1,9 @@
 #include "device/test_tone.h"
 
+#include "device/series_math.h"
+
 namespace kelvane {
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
-
-// Kelvane links no maths library, to keep its import table as it is: a sine by its series,
-// after bringing x into [-pi, pi], is exact to double precision there.
-double Sine(double x) {
-    const double turns = static_cast<double>(static_cast<long long>(x / (2 * kPi)));
-    x -= turns * 2 * kPi;
-    if (x > kPi) {
-        x -= 2 * kPi;
-    } else if (x < -kPi) {
-        x += 2 * kPi;
-    }
-    double term = x, sum = x;
-    for (int n = 1; n < 20; ++n) {
-        term *= -x * x / ((2 * n) * (2 * n + 1));
-        sum += term;
-    }
-    return sum;
-}
 
 // The fade's gain at a frame: a raised cosine from 0 to 1 over the first fade frames, and the
 // same back down over the last, 1 between.

@@ -1,0 +1,92 @@
+#include "app/loopback_lines.h"
+
+namespace kelvane {
+namespace {
+
+std::u16string Digits(long value) {
+    if (value < 0) {
+        return u"-" + Digits(-value);
+    }
+    std::u16string digits;
+    do {
+        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + value % 10));
+        value /= 10;
+    } while (value != 0);
+    return digits;
+}
+
+const char16_t* Label(ToneChannel channel) {
+    switch (channel) {
+        case ToneChannel::Left:
+            return u"左声道：";
+        case ToneChannel::Right:
+            return u"右声道：";
+        case ToneChannel::Mono:
+            break;
+    }
+    return u"测试音：";
+}
+
+std::u16string ToneLine(const ToneJudgement& tone) {
+    if (tone.heard) {
+        return Label(tone.channel) + (u"听到，" + Digits(tone.hz) + u" Hz，") +
+               DecibelText(tone.levelDbfs) + u" dBFS";
+    }
+    // The louder of the floor and what was found in the tone's place: the floor alone would
+    // call a recording that heard the tone at a wrong pitch silent, and the level alone would
+    // put a live microphone's room noise far below what it is. Either way it is what the
+    // recording held instead of the tone.
+    const double noise = tone.levelDbfs > tone.floorDbfs ? tone.levelDbfs : tone.floorDbfs;
+    return Label(tone.channel) + (u"没听到（录音里只有 " + DecibelText(noise)) + u" dBFS 的噪声）";
+}
+
+}  // namespace
+
+std::u16string CannotRecordLine(const std::u16string& reason) {
+    return u"无法录音：" + reason;
+}
+
+std::u16string CannotPlayLine(const std::u16string& reason) {
+    return u"无法播放测试音：" + reason;
+}
+
+std::u16string DecibelText(double dbfs) {
+    if (!(dbfs >= kSilenceDbfs)) {
+        dbfs = kSilenceDbfs;
+    } else if (dbfs > 99.9) {
+        dbfs = 99.9;
+    }
+    // Tenths, rounded half away from zero; a value that rounds to nothing has no sign.
+    const long tenths = static_cast<long>(dbfs < 0 ? dbfs * 10 - 0.5 : dbfs * 10 + 0.5);
+    const long magnitude = tenths < 0 ? -tenths : tenths;
+    return (tenths < 0 ? u"-" : u"") + Digits(magnitude / 10) + u"." + Digits(magnitude % 10);
+}
+
+LoopbackLines ComposeLoopbackLines(const LoopbackJudgement& judgement,
+                                   const std::u16string& recorderName) {
+    LoopbackLines box{{}, AllHeard(judgement)};
+    bool stereoDevice = false;
+    for (const ToneJudgement& tone : judgement.tones) {
+        box.lines.push_back(ToneLine(tone));
+        stereoDevice = stereoDevice || tone.channel != ToneChannel::Mono;
+    }
+    const bool anyHeard = AnyHeard(judgement);
+    if (judgement.swapped) {
+        box.lines.push_back(u"左右声道接反：左声道的测试音出现在录音的右声道。");
+    }
+    // Only with something heard: two silent channels are the same too, and say nothing of the
+    // device.
+    if (judgement.monoRecording && stereoDevice && anyHeard) {
+        box.lines.push_back(u"录音设备只有一个声道（或两个声道相同），分不出左右。");
+    }
+    if (anyHeard) {
+        box.lines.push_back(u"往返延迟：" + Digits(judgement.latencyMs) + u" ms");
+    }
+    box.lines.push_back(u"录音设备：" + recorderName);
+    if (!anyHeard) {
+        box.lines.push_back(u"如果用的是耳机，录音设备听不到它：请用左、右声道测试音试听。");
+    }
+    return box;
+}
+
+}  // namespace kelvane

@@ -1,0 +1,29 @@
+// What the automatic check's result box says, line by line, and which icon it shows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "device/loopback_judgement.h"
+
+namespace kelvane {
+
+// Each of these ends the check alone, in place of the result lines.
+inline constexpr const char16_t* kLoopbackNoRecorder = u"没有录音设备，无法自动检测。";
+// reason is the platform's own text for the failure.
+std::u16string CannotRecordLine(const std::u16string& reason);
+std::u16string CannotPlayLine(const std::u16string& reason);
+
+struct LoopbackLines {
+    std::vector<std::u16string> lines;
+    bool allHeard;  // the box shows an information icon then, a warning otherwise
+};
+
+LoopbackLines ComposeLoopbackLines(const LoopbackJudgement& judgement,
+                                   const std::u16string& recorderName);
+
+// A level as the box prints it: one decimal, ASCII minus. Anything below kSilenceDbfs, minus
+// infinity and NaN print as kSilenceDbfs: a 16-bit recording holds nothing quieter.
+std::u16string DecibelText(double dbfs);
+
+}  // namespace kelvane

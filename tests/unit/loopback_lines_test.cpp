@@ -1,0 +1,119 @@
+#include "app/loopback_lines.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace kelvane {
+namespace {
+
+using Lines = std::vector<std::u16string>;
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+ToneJudgement Tone(ToneChannel channel, bool heard, int hz, double level, double floor,
+                   RecordedSide in = RecordedSide::Neither) {
+    ToneJudgement tone;
+    tone.channel = channel;
+    tone.heard = heard;
+    tone.hz = hz;
+    tone.levelDbfs = level;
+    tone.floorDbfs = floor;
+    tone.strongerIn = in;
+    return tone;
+}
+
+TEST(ComposeLoopbackLines, SaysWhatWasHeardAndWhatWasNot) {
+    const ToneJudgement left = Tone(ToneChannel::Left, true, 440, -15.14, -80, RecordedSide::Left);
+    const ToneJudgement right =
+        Tone(ToneChannel::Right, true, 441, -16.04, -80, RecordedSide::Right);
+    const std::u16string leftHeard = u"左声道：听到，440 Hz，-15.1 dBFS";
+    const std::u16string rightHeard = u"右声道：听到，441 Hz，-16.0 dBFS";
+    const std::u16string device = u"录音设备：麦克风 (USB Audio)";
+    const std::u16string headphones =
+        u"如果用的是耳机，录音设备听不到它：请用左、右声道测试音试听。";
+    const std::u16string oneChannel = u"录音设备只有一个声道（或两个声道相同），分不出左右。";
+    const struct {
+        const char* name;
+        LoopbackJudgement judgement;
+        Lines lines;
+        bool allHeard;
+    } cases[] = {
+        {"both heard, told apart",
+         {{left, right}, false, true, false, 68},
+         {leftHeard, rightHeard, u"往返延迟：68 ms", device},
+         true},
+        {"swapped",
+         {{left, right}, false, true, true, 5},
+         {leftHeard, rightHeard, u"左右声道接反：左声道的测试音出现在录音的右声道。",
+          u"往返延迟：5 ms", device},
+         true},
+        // Not heard: the room noise, louder than what was found at 440 Hz.
+        {"right not heard",
+         {{left, Tone(ToneChannel::Right, false, 439, -84, -72.04)}, false, false, false, 68},
+         {leftHeard, u"右声道：没听到（录音里只有 -72.0 dBFS 的噪声）", u"往返延迟：68 ms", device},
+         false},
+        {"one-channel recording",
+         {{left, right}, true, false, false, 1000},
+         {leftHeard, rightHeard, oneChannel, u"往返延迟：1000 ms", device},
+         true},
+        // A rate mismatch: the tone heard at 480 Hz is louder than the floor, and is what shows.
+        {"wrong pitch over digital silence",
+         {{Tone(ToneChannel::Left, false, 480, -12.0, kSilenceDbfs),
+           Tone(ToneChannel::Right, false, 480, -12.04, kSilenceDbfs)},
+          false,
+          false,
+          false,
+          -1},
+         {u"左声道：没听到（录音里只有 -12.0 dBFS 的噪声）",
+          u"右声道：没听到（录音里只有 -12.0 dBFS 的噪声）", device, headphones},
+         false},
+        // Nothing at all, both channels silent and so the same: no word on channels or latency,
+        // and no "-inf" or "nan".
+        {"silence",
+         {{Tone(ToneChannel::Left, false, 0, -kInf, -kInf),
+           Tone(ToneChannel::Right, false, 0, kNaN, kNaN)},
+          true,
+          false,
+          false,
+          -1},
+         {u"左声道：没听到（录音里只有 -96.3 dBFS 的噪声）",
+          u"右声道：没听到（录音里只有 -96.3 dBFS 的噪声）", device, headphones},
+         false},
+        {"mono device heard",
+         {{Tone(ToneChannel::Mono, true, 440, -3.0, -60)}, true, false, false, 12},
+         {u"测试音：听到，440 Hz，-3.0 dBFS", u"往返延迟：12 ms", device},
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const LoopbackLines box = ComposeLoopbackLines(c.judgement, u"麦克风 (USB Audio)");
+        EXPECT_EQ(box.lines, c.lines);
+        EXPECT_EQ(box.allHeard, c.allHeard);
+    }
+}
+
+TEST(DecibelText, OneDecimalNeverInfinityNorNaN) {
+    const struct {
+        double dbfs;
+        std::u16string text;
+    } cases[] = {
+        {-15.14, u"-15.1"}, {-15.16, u"-15.2"}, {-72.0, u"-72.0"},  {-0.04, u"0.0"},
+        {1.25, u"1.3"},     {-96.3, u"-96.3"},  {-96.31, u"-96.3"}, {-200, u"-96.3"},
+        {-kInf, u"-96.3"},  {kNaN, u"-96.3"},   {kInf, u"99.9"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DecibelText(c.dbfs), c.text) << c.dbfs;
+    }
+}
+
+TEST(LoopbackErrorLines, NameTheFailureAndTheReason) {
+    EXPECT_EQ(std::u16string(kLoopbackNoRecorder), u"没有录音设备，无法自动检测。");
+    EXPECT_EQ(CannotRecordLine(u"设备正被占用。"), u"无法录音：设备正被占用。");
+    EXPECT_EQ(CannotPlayLine(u"设备正被占用。"), u"无法播放测试音：设备正被占用。");
+}
+
+}  // namespace
+}  // namespace kelvane
