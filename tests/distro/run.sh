@@ -28,10 +28,49 @@ command -v mmdebstrap >/dev/null || {
 }
 
 root=$(mktemp -d "${TMPDIR:-/var/tmp}/kelvane-$release.XXXXXX")
-# binfmt_misc is the machine's: a qemu-i386 entry the root registers names the root's own qemu,
-# and goes with the root.
-qemu_entry=/proc/sys/fs/binfmt_misc/qemu-i386
-qemu_entry_before=$([ -e $qemu_entry ] && echo yes || true)
+# A machine whose kernel hands 32-bit programs to qemu-i386 (or KELVANE_QEMU=1, which makes it do
+# so) has one binfmt entry for every process, chroots included. A machine of the root's release
+# would run that release's own qemu (Debian 12's 7.2 hangs Debian 13's Wine 10), so for the root's
+# run the entry names the root's qemu-i386, and afterwards it is put back as it was, however the
+# run ends. The kernel itself is asked whether 32-bit programs go through qemu, since binfmt_misc
+# may not be visible here.
+binfmt=/proc/sys/fs/binfmt_misc
+saved_entry=
+probe=$(mktemp -d)/kernel_probe
+gcc -m32 -static -nostdlib -ffreestanding -fno-pic -fno-stack-protector -O2 -o "$probe" \
+    "$src/tests/e2e/kernel_probe.c"
+read -r machine _ <<<"$("$probe" 2>/dev/null || echo none)"
+rm -rf "${probe%/*}"
+root_qemu=$([ "${KELVANE_QEMU:-}" = 1 ] || [ "$machine" != x86_64 ] && echo yes || true)
+# The registration line for the entry as binfmt_misc shows it, with its state after it.
+entry_line() {
+    local state interpreter flags offset magic mask
+    { read -r state; read -r _ interpreter; read -r _ flags; read -r _ offset; read -r _ magic
+        read -r _ mask; } <"$binfmt/qemu-i386"
+    echo ":qemu-i386:M:$offset:$(sed 's/../\\x&/g' <<<"$magic"):$(sed 's/../\\x&/g' <<<"$mask"):$interpreter:$flags $state"
+}
+# register LINE STATE: the qemu-i386 entry, replacing any there.
+register() {
+    [ ! -e "$binfmt/qemu-i386" ] || echo -1 >"$binfmt/qemu-i386"
+    printf '%s' "$1" >"$binfmt/register"
+    [ "$2" = enabled ] || echo 0 >"$binfmt/qemu-i386"
+}
+use_root_qemu() {
+    [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
+    [ ! -e "$binfmt/qemu-i386" ] || saved_entry=$(entry_line)
+    saved_entry=${saved_entry:-none}
+    # F: the kernel opens the interpreter now, by this path, so it need not exist in the chroot
+    # under that name.
+    register ":qemu-i386:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$root/usr/bin/qemu-i386-static:F" enabled
+    echo "distro: 32-bit programs run through the root's own $("$root/usr/bin/qemu-i386-static" --version | head -n 1) while it runs"
+}
+put_back_qemu() {
+    case $saved_entry in
+        "") ;;
+        none) [ ! -e "$binfmt/qemu-i386" ] || echo -1 >"$binfmt/qemu-i386" ;;
+        *) register "${saved_entry% *}" "${saved_entry##* }" ;;
+    esac
+}
 # Every process still running from inside the root. Its mounts exist only in the namespace
 # below, so once those processes are gone nothing of it stays mounted anywhere.
 inside_root() {
@@ -46,20 +85,21 @@ remove_root() {
     pids=$(inside_root)
     [ -z "$pids" ] || kill -9 $pids 2>/dev/null || true
     for _ in $(seq 50); do [ -z "$(inside_root)" ] && break; sleep 0.1; done
+    put_back_qemu
     # The mounts were never made in this namespace; should one show, nothing is deleted.
     if findmnt -rn -o TARGET | grep -q "^$root/"; then
         echo "distro: $root still has mounts; left in place" >&2
         return 1
     fi
     rm -rf --one-file-system "$root"
-    [ -n "$qemu_entry_before" ] || [ ! -e $qemu_entry ] || echo -1 >$qemu_entry
 }
 trap remove_root EXIT
 trap 'exit 130' INT TERM
 
 start=$SECONDS
 echo "distro: making a minimal Debian $release root in $root"
-mmdebstrap --quiet --variant=minbase --include=ca-certificates,git "$release" "$root" \
+mmdebstrap --quiet --variant=minbase \
+    --include=ca-certificates,git${root_qemu:+,qemu-user-static} "$release" "$root" \
     "${KELVANE_DEBIAN_MIRROR:-http://deb.debian.org/debian}"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 # The working tree as it is, committed or not, as a repository of its own: the exe checks build
@@ -69,6 +109,7 @@ mkdir -p "$root/work/kelvane"
     xargs -0 cp --parents -t "$root/work/kelvane")
 git -C "$root/work/kelvane" init -q
 git -C "$root/work/kelvane" add -A
+[ -z "$root_qemu" ] || use_root_qemu
 echo "distro: root ready in $((SECONDS - start)) s; running '$command' in Debian $release"
 
 status=0

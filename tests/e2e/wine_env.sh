@@ -66,13 +66,12 @@ qemu_turned_on=
 if { [ -n "$forced_qemu" ] && [ "$machine" = x86_64 ]; } || [ "$machine" = none ]; then
     [ -e $binfmt/register ] || as_root mount -t binfmt_misc binfmt_misc $binfmt 2>/dev/null ||
         step_failed "this kernel runs no 32-bit program itself, and binfmt_misc cannot be mounted to hand them to qemu-i386"
+    # A newly registered entry starts enabled: whether this script turned it on is known before.
+    [ -z "$forced_qemu" ] || grep -qs '^enabled' $binfmt/qemu-i386 || qemu_turned_on=yes
     [ -e $binfmt/qemu-i386 ] ||
         printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
         as_root tee $binfmt/register >/dev/null
-    if ! grep -qs '^enabled' $binfmt/qemu-i386; then
-        echo 1 | as_root tee $binfmt/qemu-i386 >/dev/null
-        [ -z "$forced_qemu" ] || qemu_turned_on=yes
-    fi
+    grep -qs '^enabled' $binfmt/qemu-i386 || echo 1 | as_root tee $binfmt/qemu-i386 >/dev/null
     read -r machine mmap_noreplace <<<"$(kernel_32bit)"
     [ "$machine" = i686 ] ||
         step_failed "32-bit programs do not run through qemu-i386 after enabling its binfmt entry (the probe says '$machine'); see $binfmt/qemu-i386"
@@ -90,6 +89,12 @@ if [ "$machine" = i686 ] && [ "$mmap_noreplace" != noreplace ]; then
     fi
     # ld.so expands $LIB per architecture: native helpers get an empty library.
     export LD_PRELOAD="$build/qemu-shim/\$LIB/libkelvane.so"
+fi
+if [ "$machine" = i686 ] && [ -z "${KELVANE_QEMU_NOTED:-}" ]; then
+    echo "note: 32-bit programs run through qemu-i386 here, $([ -n "${LD_PRELOAD:-}" ] &&
+        echo "with the shim (this qemu ignores MAP_FIXED_NOREPLACE)" ||
+        echo "without the shim (this qemu honours MAP_FIXED_NOREPLACE)")"
+    export KELVANE_QEMU_NOTED=yes
 fi
 
 xvfb_pid=
