@@ -59,10 +59,14 @@ use_root_qemu() {
     [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
     [ ! -e "$binfmt/qemu-i386" ] || saved_entry=$(entry_line)
     saved_entry=${saved_entry:-none}
+    # Resolved inside the root: a link there may name an absolute path, which out here is the
+    # machine's own qemu.
+    local qemu
+    qemu=$root$(chroot "$root" readlink -f /usr/bin/qemu-i386-static)
     # F: the kernel opens the interpreter now, by this path, so it need not exist in the chroot
     # under that name.
-    register ":qemu-i386:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$root/usr/bin/qemu-i386-static:F" enabled
-    echo "distro: 32-bit programs run through the root's own $("$root/usr/bin/qemu-i386-static" --version | head -n 1) while it runs"
+    register ":qemu-i386:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$qemu:F" enabled
+    echo "distro: 32-bit programs run through the root's own $("$qemu" --version | head -n 1) while it runs"
 }
 put_back_qemu() {
     case $saved_entry in

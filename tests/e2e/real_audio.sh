@@ -255,17 +255,20 @@ tone_latency() {
 }
 
 passed=0 failed=0 driver_failed=0 driver_passed_checks=0 driver_failed_checks=0
-# The judge of the tones heard. A dropout is no verdict on Kelvane: Wine's winepulse fed the
-# server late, or the recording lost data. Over PipeWire, Wine 8's winepulse runs dry in about
-# half the captures even on an idle machine (traced: its timer loop wakes 16-25 ms apart while
-# pipewire-pulse holds only about 21 ms of the stream, "held: 12440, avail: 0" and then
-# "Underflow"); a stream of pacat's own, timed the same way, never did. So the driver asks again,
-# up to ten rounds, which a blameless run exhausts about once in a thousand; a tenth dropout
-# fails.
+# The judge of the tones heard. Where the server ran dry (Wine's winepulse fed it late: with
+# WINEDEBUG=warn+pulse its timer loop wakes 16-25 ms apart while pipewire-pulse holds about 21 ms
+# of the stream, "held: 12440, avail: 0" then "Underflow"; in about half the captures over
+# PipeWire even on an idle machine, and a pacat stream timed the same way never did), the tone
+# comes late but whole, and the judge takes the silence out. A capture that lost data, or began or
+# ended inside a tone, is no verdict on Kelvane: up to five rounds, the driver is told to ask
+# again, and a fifth such capture fails.
 heard() {
     local verdict=0
+    # KELVANE_KEEP_CAPTURES=DIR keeps every capture judged, to be looked at.
+    [ -z "${KELVANE_KEEP_CAPTURES:-}" ] ||
+        cp "$state/capture.raw" "$KELVANE_KEEP_CAPTURES/capture-$(date +%s%N).raw"
     /usr/bin/python3 "$e2e_dir/tone_capture.py" "$state/capture.raw" || verdict=$?
-    if [ $verdict -eq 2 ] && [ $((rounds += 1)) -lt 10 ]; then
+    if [ $verdict -eq 2 ] && [ $((rounds += 1)) -lt 5 ]; then
         echo "note: round $rounds of the tones had a dropout; the driver asks for them again"
         touch "$state/record-again"
     else

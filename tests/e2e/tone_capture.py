@@ -1,77 +1,133 @@
 #!/usr/bin/env python3
 """What a sink's monitor heard while the driver asked Kelvane for the left tone, then the right:
-exactly two bursts, the first on the left only and the second on the right only, each 440 Hz
-within 2 %, 1.0 s within 0.1 s, an RMS within 1 dB of a -12 dBFS-peak sine, and the other channel
-at least 40 dB below. Kelvane's own numbers play no part: this reads the server's recording.
+one tone on each channel, the left before the right, each 440 Hz within 2 %, 1.0 s within 0.1 s,
+with its fades, an RMS within 1 dB of a -12 dBFS-peak sine, and the other channel at least 40 dB
+below it. Kelvane's own numbers play no part: this reads the server's recording.
 
-A capture with a dropout anywhere says nothing of Kelvane's tone, which it hands over whole: the
-sound server ran dry (on a busy machine winepulse can be late to feed it) or the recording lost
-data. However many bursts it seems to hold, it exits 2, and the caller may ask for the tones
-again; it never passes such a recording, and never blames Kelvane for it. Only a clean capture
-can be wrong.
+Where the sound server ran dry (on a busy machine Wine's winepulse is late to feed it), the
+recording holds stretches of digital silence inside a tone, and the rest of the tone after them,
+late but whole: a delay, not a loss. Such stretches are taken out of the channel, and the tone
+that was delivered is judged as it is once put back together; its sine must run on in phase
+across every join. A capture that lost data (a jump in phase), or that began or ended inside a
+tone (a tone without its fade), says nothing of Kelvane: it exits 2 and the caller may ask for the
+tones again. It never passes such a recording, and never blames Kelvane for it.
 
     tone_capture.py CAPTURE.raw      (s16le, 2 channels, 44,100 Hz; exits 0 when all holds,
-                                      2 when a burst has a dropout, 1 otherwise)"""
+                                      2 when the capture lost data, 1 otherwise)"""
 import math
 import struct
 import sys
 
 RATE = 44100
-# Louder than -40 dBFS counts as sound; a tone's own zero crossings are far shorter than the gap
-# that separates two bursts.
+# Louder than -40 dBFS counts as sound.
 THRESHOLD = 328
-GAP = RATE // 10
-# Kelvane's tone fades in and out over 20 ms, so within 2 ms of where a burst crosses the
-# threshold it is still below half its peak. A burst that starts or ends louder was cut there:
-# the server ran dry for longer than GAP, or the recording began or ended inside a tone.
+PEAK = 8231
+WANT_RMS_DBFS = 20 * math.log10(PEAK / math.sqrt(2) / 32768)
+# Digital silence this long inside a tone is the server running dry; a sine's own samples are
+# never zero twice in a row at 440 Hz and this level.
+DRY = 3
+# Kelvane's tone fades in and out over 20 ms, so within 2 ms of where it first and last crosses
+# the threshold it is still below half its peak; a tone that starts or ends louder was cut there.
 EDGE = RATE // 500
-ABRUPT = 8231 // 2
-WANT_RMS_DBFS = 20 * math.log10(8231 / math.sqrt(2) / 32768)
+PERIOD = RATE // 440 + 1
+# Between its fades the tone stays near its peak: a dip below this in 10 ms blocks is a tone that
+# ended and started again.
+STEADY = 0.8 * PEAK
 
 
-def bursts(left, right):
-    found, start, last = [], None, None
-    for i, (l, r) in enumerate(zip(left, right)):
-        if max(abs(l), abs(r)) >= THRESHOLD:
-            if start is not None and i - last > GAP:
-                found.append((start, last + 1))
-                start = None
-            start = i if start is None else start
-            last = i
-    if start is not None:
-        found.append((start, last + 1))
-    return found
+def tones(samples):
+    """The channel's tones, each as (its pieces, frames of server silence taken out between them,
+    (first frame, end frame)). Digital silence with the tone loud within a period on both sides
+    of it is the server running dry: the tone goes on after it, in a piece of its own. Silence
+    that a tone faded into, or that nothing loud follows, ends the tone."""
+    found, pieces, current, dry, begin = [], [], [], 0, 0
+    i = 0
+    while True:
+        j = i
+        while j < len(samples) and samples[j] == 0:
+            j += 1
+        run = j - i
+        sounding = run and any(abs(s) >= THRESHOLD for piece in pieces + [current] for s in piece)
+        if run and run < DRY:
+            current.extend(samples[i:j])
+        elif (run and sounding and max(map(abs, samples[max(i - PERIOD, 0):i]), default=0) >=
+              THRESHOLD and max(map(abs, samples[j:j + PERIOD]), default=0) >= THRESHOLD):
+            # A resampler rings faintly at both edges of the silence: that is the silence too.
+            while current and abs(current[-1]) < THRESHOLD:
+                current.pop()
+                run += 1
+            while j < len(samples) and abs(samples[j]) < THRESHOLD:
+                j += 1
+                run += 1
+            pieces.append(current)
+            current, dry = [], dry + run
+        elif run or j == len(samples):
+            if any(abs(s) >= THRESHOLD for piece in pieces + [current] for s in piece):
+                found.append((pieces + [current], dry, (begin, i)))
+            pieces, current, dry, begin = [], [], 0, j
+        if j == len(samples):
+            return found
+        current.append(samples[j])
+        i = j + 1
+
+
+def loud_part(piece):
+    """Where a piece sounds: the near-silent samples of a fade, or of the ringing a resampler
+    leaves where the server ran dry, cross zero at random."""
+    loud = [i for i, s in enumerate(piece) if abs(s) >= THRESHOLD]
+    return piece[loud[0]:loud[-1] + 1] if loud else []
 
 
 def rising_through_zero(samples):
     return [i for i, (a, b) in enumerate(zip(samples, samples[1:])) if a < 0 <= b]
 
 
-def dropout(samples, rising):
-    """Where a burst's tone breaks off, or None. A steady tone rises through zero once a period,
-    at the same spacing throughout; the server running dry leaves a stretch of digital silence,
-    and lost data a jump to another phase, each of which breaks that spacing."""
+def lost_data(samples, rising):
+    """Where the tone jumps to another phase, or None: a steady tone rises through zero once a
+    period, at the same spacing throughout, joins included when nothing was lost."""
     spacings = sorted(b - a for a, b in zip(rising, rising[1:]))
     if spacings:
         usual = spacings[len(spacings) // 2]
         for a, b in zip(rising, rising[1:]):
             if abs(b - a - usual) > 3:
                 return a
-    run = 0
-    for i, s in enumerate(samples):
-        run = run + 1 if s == 0 else 0
-        if run == 3:
-            return i - 2
     return None
 
 
-def abrupt_edge(left, right, begin, end):
-    """Where a burst starts or ends without its fade, or None."""
-    for at, edge in ((begin, range(begin, min(begin + EDGE, end))),
-                     (end, range(max(end - EDGE, begin), end))):
-        if any(max(abs(left[i]), abs(right[i])) > ABRUPT for i in edge):
-            return at
-    return None
+def phase_jump(pieces):
+    """Whether the pieces of a tone, put back together, leave its sine out of step: the server
+    ran dry and data was lost there too. Every rise through zero must fall on the period of the
+    longest piece, to within 8 % of it, unless a whole number of periods went missing."""
+    crossings, offset = [], 0
+    for piece in pieces:
+        loud = [i for i, s in enumerate(piece) if abs(s) >= THRESHOLD] or [0]
+        crossings.append([offset + loud[0] + c
+                          for c in rising_through_zero(piece[loud[0]:loud[-1] + 1])])
+        offset += len(piece)
+    longest = max(crossings, key=len)
+    if len(longest) < 10:
+        return False
+    period = (longest[-1] - longest[0]) / (len(longest) - 1)
+    for c in (c for piece in crossings for c in piece):
+        off = (c - longest[0]) / period % 1.0
+        if min(off, 1 - off) > 0.08:
+            return True
+    return False
+
+
+def cut_edge(samples):
+    """Whether the tone starts or ends without its fade."""
+    loud = [i for i, s in enumerate(samples) if abs(s) >= THRESHOLD]
+    return bool(loud) and (any(abs(s) > PEAK // 2 for s in samples[loud[0]:loud[0] + EDGE]) or
+                           any(abs(s) > PEAK // 2 for s in samples[loud[-1] + 1 - EDGE:loud[-1] + 1]))
+
+
+def dips(samples):
+    """Whether the tone falls well below its peak between its fades, as two tones would."""
+    block = RATE // 100
+    middle = samples[3 * block:len(samples) - 3 * block]
+    return any(max(map(abs, middle[i:i + block])) < STEADY
+               for i in range(0, len(middle) - block + 1, block))
 
 
 def rms(samples):
@@ -82,38 +138,50 @@ def main():
     data = open(sys.argv[1], 'rb').read()
     frames = len(data) // 4
     samples = struct.unpack(f'<{2 * frames}h', data[:4 * frames])
-    left, right = samples[0::2], samples[1::2]
-    found = bursts(left, right)
-    print(f'capture: {frames / RATE:.2f} s, {len(found)} burst(s)')
-    ok, broken = len(found) == 2, False
-    # Every burst is looked at for a dropout, a third one too; the side is what the order says.
-    for n, (begin, end) in enumerate(found, 1):
-        side = ('left', 'right', 'extra')[min(n, 3) - 1]
-        on, off = (right, left) if side == 'right' else (left, right)
-        on, off = on[begin:end], off[begin:end]
-        seconds = (end - begin) / RATE
-        rising = rising_through_zero(on)
-        hz = len(rising) / seconds
-        level = 20 * math.log10(max(rms(on), 1e-9) / 32768)
-        below = 20 * math.log10(max(rms(on), 1e-9) / rms(off)) if rms(off) else math.inf
-        # Digital silence inside a channel that carries sound is a dropout; a channel silent
-        # throughout is a tone on the wrong side, which only a clean capture can show.
-        cut = abrupt_edge(left, right, begin, end)
-        for channel in (on, off):
-            if cut is None and rms(channel) >= THRESHOLD:
-                cut = dropout(channel, rising_through_zero(channel))
-                cut = None if cut is None else begin + cut
-        broken = broken or cut is not None
-        good = (cut is None and abs(hz - 440) <= 440 * 0.02 and abs(seconds - 1.0) <= 0.1
-                and abs(level - WANT_RMS_DBFS) <= 1.0 and below >= 40)
+    channels = {'left': samples[0::2], 'right': samples[1::2]}
+    print(f'capture: {frames / RATE:.2f} s')
+    ok, broken, spans = True, False, {}
+    for side, other in (('left', 'right'), ('right', 'left')):
+        found = tones(channels[side])
+        if len(found) != 1:
+            print(f'{side}: {len(found)} tones, not one  <- wrong')
+            ok = False
+            broken = broken or any(cut_edge([s for piece in pieces for s in piece])
+                                   for pieces, *_ in found)
+            continue
+        pieces, dry, span = found[0]
+        spans[side] = span
+        whole = [s for piece in pieces for s in piece]
+        parts = [loud_part(piece) for piece in pieces]
+        sounding = [s for part in parts for s in part]
+        seconds = len(whole) / RATE
+        rising = sum(len(rising_through_zero(part)) for part in parts)
+        hz = rising / (len(sounding) / RATE)
+        level = 20 * math.log10(max(rms(sounding), 1e-9) / 32768)
+        beside = rms(channels[other][span[0]:span[1]])
+        below = 20 * math.log10(max(rms(sounding), 1e-9) / beside) if beside else math.inf
+        lost = next((at for at in (lost_data(part, rising_through_zero(part)) for part in parts)
+                     if at is not None), None)
+        if lost is None and len(pieces) > 1 and phase_jump(pieces):
+            lost = 'where the server ran dry'
+        cut = cut_edge(whole)
+        good = (lost is None and not cut and abs(hz - 440) <= 440 * 0.02 and
+                abs(seconds - 1.0) <= 0.1 and abs(level - WANT_RMS_DBFS) <= 1.0 and below >= 40 and
+                (len(pieces) > 1 or not dips(whole)))
+        broken = broken or lost is not None or cut
         ok = ok and good
-        print(f'burst {n}: {side}, {seconds:.2f} s, {hz:.1f} Hz, {level:.1f} dBFS RMS '
-              f'(want {WANT_RMS_DBFS:.1f}), other channel '
+        print(f'{side}: {seconds:.2f} s from {span[0] / RATE:.2f} s, {hz:.1f} Hz, '
+              f'{level:.1f} dBFS RMS (want {WANT_RMS_DBFS:.1f}), other channel '
               f'{"silent" if below == math.inf else f"{below:.1f} dB below"}'
-              f'{"" if cut is None else f", a dropout {(cut - begin) / RATE:.3f} s in"}'
+              f'{f", server silence in {len(pieces) - 1} place(s) ({dry / RATE * 1000:.0f} ms) taken out" if len(pieces) > 1 else ""}'
+              f'{"" if lost is None else ", data lost"}'
+              f'{", cut without its fade" if cut else ""}'
               f'{"" if good else "  <- wrong"}')
+    if ok and spans['left'][1] > spans['right'][0]:
+        print('the right tone began before the left one ended  <- wrong')
+        ok = False
     if broken:
-        print('verdict: a dropout; this capture says nothing of Kelvane')
+        print('verdict: the capture lost data; it says nothing of Kelvane')
     return 2 if broken else 0 if ok else 1
 
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """tone_capture.py on made-up recordings whose verdict is known: a sink monitor's recording can be
 wrong in ways a run of the real stack shows only now and then, and its judge must tell a dropout
-(ask again) from a wrong tone (fail) from a good one (pass).
+(ask again) from a wrong tone (fail) from a good one (pass), and a tone the server delivered late
+but whole from one that lost data.
 
     tone_capture_test.py      (prints PASS/FAIL lines and "N passed, M failed")"""
 import math
@@ -48,8 +49,16 @@ def left_then_right(first=None, second=None, second_on_both=False, second_on_lef
 t = tone()
 CASES = [
     ('whole tones pass', left_then_right(), 0),
-    ('the server running dry for 4 ms in the left tone is a dropout',
-     left_then_right(first=t[:30000] + silence(0.004) + t[30000:]), 2),
+    # The server ran dry and the tone came late, but whole: taken out, the silence leaves the
+    # tone it interrupted, which is judged as delivered.
+    ('the server running dry for 4 ms in the left tone is taken out',
+     left_then_right(first=t[:30000] + silence(0.004) + t[30000:]), 0),
+    ('the server running dry for 4 ms in a right tone at 460 Hz still fails',
+     left_then_right(second=tone(hz=460)[:30000] + silence(0.004) + tone(hz=460)[30000:]), 1),
+    ('data lost where the server ran dry is a dropout',
+     left_then_right(first=t[:20000] + silence(0.01) + t[20250:]), 2),
+    ('the left tone played twice fails',
+     left_then_right(first=t + silence(0.2) + t[:20000] + tone()[-24100:]), 1),
     ('250 frames lost from the right tone are a dropout',
      left_then_right(second=t[:20000] + t[20250:]), 2),
     ('the right tone on both channels fails', left_then_right(second_on_both=True), 1),
@@ -64,8 +73,8 @@ CASES = [
     ('three bursts from a left tone that ran dry are a dropout',
      left_then_right(first=t[:800] + silence(0.004) + t[800:9261] + silence(0.15) +
                      t[13000:43870]), 2),
-    ('a left tone that ran dry for longer than a gap is a dropout',
-     left_then_right(first=t[:20000] + silence(0.2) + t[20000:]), 2),
+    ('a left tone that ran dry for longer than a gap is taken out',
+     left_then_right(first=t[:20000] + silence(0.2) + t[20000:]), 0),
     ('a recording that began inside the left tone is a dropout',
      left_then_right(first=t[10000:], lead=0), 2),
 ]
