@@ -127,7 +127,8 @@ if [ "$(cat "$WINEPREFIX/.kelvane-ready" 2>/dev/null)" != "$prefix_setup" ]; the
     echo "Creating the Wine prefix $WINEPREFIX (once; takes a while)..."
     rm -rf "$WINEPREFIX"
     wineboot_log=$WINEPREFIX.wineboot.log
-    # Wine gives a Windows status's low byte as its own: 53 is 0xC0000135, a DLL it could not load.
+    # Wine exits with a Windows status's low byte: 53 was 0xC0000135, "could not load kernel32.dll",
+    # where qemu 7.2 ran Wine without the shim.
     wineboot -i >"$wineboot_log" 2>&1 ||
         step_failed "wineboot failed (status $?) while creating $WINEPREFIX; its output is in $wineboot_log"
     # A crash is reported on stderr and the process ends, rather than a dialog waiting for a user
