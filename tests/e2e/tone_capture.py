@@ -4,11 +4,11 @@ one tone on each channel, the left before the right, each 440 Hz within 2 %, 1.0
 with its fades, an RMS within 1 dB of a -12 dBFS-peak sine, and the other channel at least 40 dB
 below it. Kelvane's own numbers play no part: this reads the server's recording.
 
-Where the sound server ran dry (on a busy machine Wine's winepulse is late to feed it), the
-recording holds stretches of digital silence inside a tone, and the rest of the tone after them,
-late but whole: a delay, not a loss. Such stretches are taken out of the channel, and the tone
-that was delivered is judged as it is once put back together; its sine must run on in phase
-across every join. A capture that lost data (a jump in phase), or that began or ended inside a
+Where the sound server ran dry (Wine's winepulse was late to feed it), the recording holds
+stretches of digital silence inside a tone, then the rest of it: played late (PipeWire) or with
+what the silence stood for skipped (PulseAudio). Such stretches are taken out of the channel and
+the tone judged as delivered; its sine must run on in step across every join, put back together
+or as recorded. A capture that lost data (a jump in phase), or that began or ended inside a
 tone (a tone without its fade), says nothing of Kelvane: it exits 2 and the caller may ask for the
 tones again. It never passes such a recording, and never blames Kelvane for it.
 
@@ -37,10 +37,10 @@ STEADY = 0.8 * PEAK
 
 def tones(samples):
     """The channel's tones, each as (its pieces, frames of server silence taken out between them,
-    (first frame, end frame)). Digital silence with the tone loud within a period on both sides
+    (first frame, end frame), the frame each piece starts at). Digital silence with the tone loud within a period on both sides
     of it is the server running dry: the tone goes on after it, in a piece of its own. Silence
     that a tone faded into, or that nothing loud follows, ends the tone."""
-    found, pieces, current, dry, begin = [], [], [], 0, 0
+    found, pieces, current, dry, begin, starts, start = [], [], [], 0, 0, [], 0
     i = 0
     while True:
         j = i
@@ -60,11 +60,12 @@ def tones(samples):
                 j += 1
                 run += 1
             pieces.append(current)
-            current, dry = [], dry + run
+            starts.append(start)
+            current, dry, start = [], dry + run, j
         elif run or j == len(samples):
             if any(abs(s) >= THRESHOLD for piece in pieces + [current] for s in piece):
-                found.append((pieces + [current], dry, (begin, i)))
-            pieces, current, dry, begin = [], [], 0, j
+                found.append((pieces + [current], dry, (begin, i), starts + [start]))
+            pieces, current, dry, begin, starts, start = [], [], 0, j, [], j
         if j == len(samples):
             return found
         current.append(samples[j])
@@ -94,23 +95,32 @@ def lost_data(samples, rising):
     return None
 
 
-def phase_jump(pieces):
-    """Whether the pieces of a tone, put back together, leave its sine out of step: the server
-    ran dry and data was lost there too. Every rise through zero must fall on the period of the
-    longest piece, to within 8 % of it, unless a whole number of periods went missing."""
-    crossings, offset = [], 0
+def phase_jump(pieces, starts):
+    """Whether the tone's sine falls out of step where the server ran dry. A server either plays
+    what came late after the silence (PipeWire), so that the pieces put back together run on in
+    step, or skips what it missed (PulseAudio), so that they run on in step in the recording's own
+    time; either way nothing of the tone was lost but what the silence stood for. Anything else
+    lost data. In step means on the period of the longest piece, within 8 % of it."""
+    crossings = []
     for piece in pieces:
         loud = [i for i, s in enumerate(piece) if abs(s) >= THRESHOLD] or [0]
-        crossings.append([offset + loud[0] + c
-                          for c in rising_through_zero(piece[loud[0]:loud[-1] + 1])])
-        offset += len(piece)
+        crossings.append([loud[0] + c for c in rising_through_zero(piece[loud[0]:loud[-1] + 1])])
     longest = max(crossings, key=len)
     if len(longest) < 10:
         return False
     period = (longest[-1] - longest[0]) / (len(longest) - 1)
-    for c in (c for piece in crossings for c in piece):
-        off = (c - longest[0]) / period % 1.0
-        if min(off, 1 - off) > 0.08:
+
+    def in_step(distance):
+        off = distance / period % 1.0
+        return min(off, 1 - off) <= 0.08
+
+    for k in range(len(pieces) - 1):
+        if not crossings[k] or not crossings[k + 1]:
+            continue
+        before, after = crossings[k][-1], crossings[k + 1][0]
+        put_together = len(pieces[k]) - before + after
+        as_recorded = starts[k + 1] + after - starts[k] - before
+        if not in_step(put_together) and not in_step(as_recorded):
             return True
     return False
 
@@ -149,7 +159,7 @@ def main():
             broken = broken or any(cut_edge([s for piece in pieces for s in piece])
                                    for pieces, *_ in found)
             continue
-        pieces, dry, span = found[0]
+        pieces, dry, span, starts = found[0]
         spans[side] = span
         whole = [s for piece in pieces for s in piece]
         parts = [loud_part(piece) for piece in pieces]
@@ -162,7 +172,7 @@ def main():
         below = 20 * math.log10(max(rms(sounding), 1e-9) / beside) if beside else math.inf
         lost = next((at for at in (lost_data(part, rising_through_zero(part)) for part in parts)
                      if at is not None), None)
-        if lost is None and len(pieces) > 1 and phase_jump(pieces):
+        if lost is None and len(pieces) > 1 and phase_jump(pieces, starts):
             lost = 'where the server ran dry'
         cut = cut_edge(whole)
         good = (lost is None and not cut and abs(hz - 440) <= 440 * 0.02 and

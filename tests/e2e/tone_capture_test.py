@@ -53,6 +53,9 @@ CASES = [
     # tone it interrupted, which is judged as delivered.
     ('the server running dry for 4 ms in the left tone is taken out',
      left_then_right(first=t[:30000] + silence(0.004) + t[30000:]), 0),
+    # PulseAudio keeps time instead: what came during the silence is skipped, the rest in step.
+    ('the server skipping 5 ms of the left tone is taken out',
+     left_then_right(first=t[:20000] + silence(0.005) + t[20000 + 220:]), 0),
     ('the server running dry for 4 ms in a right tone at 460 Hz still fails',
      left_then_right(second=tone(hz=460)[:30000] + silence(0.004) + tone(hz=460)[30000:]), 1),
     ('data lost where the server ran dry is a dropout',
