@@ -212,7 +212,15 @@ no_kelvane_left() {
             fi
         fi
     done
-    [ $services -gt 0 ] || echo "  the scan found no services.exe in $WINEPREFIX"
+    if [ $services -eq 0 ]; then
+        echo "  the scan found no services.exe in $WINEPREFIX; Wine's processes here:"
+        for p in /proc/[0-9]*; do
+            name=$(cat "$p/comm" 2>/dev/null) || continue
+            case $name in *.exe | wine* | qemu*) ;; *) continue ;; esac
+            env=$(tr '\0' '\n' 2>/dev/null <"$p/environ" | grep '^WINEPREFIX=') || env="no WINEPREFIX"
+            echo "    pid ${p#/proc/} $name (state $(cut -d' ' -f3 "$p/stat" 2>/dev/null), $env)"
+        done
+    fi
     [ $services -gt 0 ] && [ $left -eq 0 ]
 }
 
