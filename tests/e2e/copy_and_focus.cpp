@@ -234,7 +234,8 @@ std::wstring cue(App& app) {
 void check_cue(App& app, HWND focus, const std::wstring& want, const std::wstring& name) {
     const bool focused = focus_on(app, focus);
     const std::wstring got = cue(app);
-    check(focused && got == want, name, (focused ? L"cue " : L"focus elsewhere, cue ") + got);
+    check(focused && got == want, name,
+          (focused ? L"cue " : L"focus elsewhere (in front: " + in_front() + L"), cue ") + got);
 }
 
 void focus_cue(App& app) {

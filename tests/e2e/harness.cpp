@@ -182,7 +182,15 @@ DWORD as_pixel(COLORREF c) {
 
 // Real keystrokes, so that Shift's state and the dialog navigation are Kelvane's own doing.
 void key(App& app, WORD vk, WORD modifier) {
+    // Wine activates another process's window by asking its thread to: input sent before that
+    // thread has done so goes to whichever window was in front.
     SetForegroundWindow(app.form);
+    poll(kWaitMs, [&] {
+        const HWND front = GetForegroundWindow();
+        DWORD owner = 0;
+        GetWindowThreadProcessId(front, &owner);
+        return front && owner == app.pi.dwProcessId;
+    });
     INPUT in[4] = {};
     WORD keys[4] = {modifier, vk, vk, modifier};
     for (int i = 0; i < 4; ++i) {
@@ -190,6 +198,15 @@ void key(App& app, WORD vk, WORD modifier) {
         in[i].ki.dwFlags = i < 2 ? 0 : KEYEVENTF_KEYUP;
     }
     SendInput(modifier ? 4 : 2, modifier ? in : in + 1, sizeof(INPUT));
+}
+
+std::wstring in_front() {
+    const HWND front = GetForegroundWindow();
+    DWORD owner = 0;
+    GetWindowThreadProcessId(front, &owner);
+    return front ? class_of(front) + L" \"" + text_of(front) + L"\" of process " +
+                       std::to_wstring(owner)
+                 : L"no window";
 }
 
 bool focus_on(App& app, HWND want, DWORD ms) {

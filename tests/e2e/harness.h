@@ -97,6 +97,8 @@ DWORD as_pixel(COLORREF c);
 // A real keystroke, with Shift or Ctrl held around it when modifier names one.
 void key(App& app, WORD vk, WORD modifier = 0);
 bool focus_on(App& app, HWND want, DWORD ms = 5000);
+// The window in front, by class, title and process: what a focus check that failed met.
+std::wstring in_front();
 // Tab until Picture1 has the focus: there are only two stops.
 void focus_picture(App& app);
 // Kelvane takes its input in order: once a Tab after a gesture has moved the focus on, the
