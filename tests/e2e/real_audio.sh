@@ -181,16 +181,18 @@ server_stop() {
 
 # No Kelvane is left running in this script's prefix, whichever Kelvane or test run the machine
 # has elsewhere. Wine hands WINEPREFIX down to every process of a prefix, to those a Windows parent
-# starts too. The scan must also find the prefix's own services.exe (up since start_wine), so one
-# that reads nothing cannot pass, and a Kelvane whose environment cannot be read fails it rather
-# than passing unseen. Another user's processes are not looked into: Wine refuses a prefix its
-# user does not own.
+# starts too. The scan must also find the prefix's own wineserver (up since start_wine, and
+# persistent), so one that reads nothing cannot pass, and a Kelvane whose environment cannot be
+# read fails it rather than passing unseen. (It looked for services.exe once; under qemu 7.2 the
+# prefix's services.exe was twice gone between two scenarios, its winedevice.exe and wineserver
+# still there, and nothing of Kelvane's.) Another user's processes are not looked into: Wine
+# refuses a prefix its user does not own.
 no_kelvane_left() {
-    local p name env uid services=0 left=0
+    local p name env uid server=0 left=0
     uid=$(id -u)
     for p in /proc/[0-9]*; do
         name=$(cat "$p/comm" 2>/dev/null) || continue
-        [ "$name" = Kelvane.exe ] || [ "$name" = services.exe ] || continue
+        case $name in Kelvane.exe | wineserver*) ;; *) continue ;; esac
         [ -n "$(start_time "${p#/proc/}")" ] || continue
         [ "$uid" = 0 ] || [ "$(stat -c %u "$p" 2>/dev/null)" = "$uid" ] || continue
         env=$(tr '\0' '\n' 2>/dev/null <"$p/environ") || env=
@@ -204,16 +206,16 @@ no_kelvane_left() {
             echo "  cannot read the environment of $name, pid ${p#/proc/}"
             left=$((left + 1))
         elif grep -qxF "WINEPREFIX=$WINEPREFIX" <<<"$env"; then
-            if [ "$name" = services.exe ]; then
-                services=$((services + 1))
+            if [ "$name" != Kelvane.exe ]; then
+                server=$((server + 1))
             else
                 echo "  left behind in $WINEPREFIX: Kelvane.exe, pid ${p#/proc/}"
                 left=$((left + 1))
             fi
         fi
     done
-    if [ $services -eq 0 ]; then
-        echo "  the scan found no services.exe in $WINEPREFIX; Wine's processes here:"
+    if [ $server -eq 0 ]; then
+        echo "  the scan found no wineserver of $WINEPREFIX; Wine's processes here:"
         for p in /proc/[0-9]*; do
             name=$(cat "$p/comm" 2>/dev/null) || continue
             case $name in *.exe | wine* | qemu*) ;; *) continue ;; esac
@@ -221,7 +223,7 @@ no_kelvane_left() {
             echo "    pid ${p#/proc/} $name (state $(cut -d' ' -f3 "$p/stat" 2>/dev/null), $env)"
         done
     fi
-    [ $services -gt 0 ] && [ $left -eq 0 ]
+    [ $server -gt 0 ] && [ $left -eq 0 ]
 }
 
 # The sink's monitor recorded while the driver asks for tones. With the sink idle before the tone,
