@@ -36,11 +36,9 @@ root=$(mktemp -d "${TMPDIR:-/var/tmp}/kelvane-$release.XXXXXX")
 # may not be visible here.
 binfmt=/proc/sys/fs/binfmt_misc
 saved_entry=
-probe=$(mktemp -d)/kernel_probe
-gcc -m32 -static -nostdlib -ffreestanding -fno-pic -fno-stack-protector -O2 -o "$probe" \
-    "$src/tests/e2e/kernel_probe.c"
-read -r machine _ <<<"$("$probe" 2>/dev/null || echo none)"
-rm -rf "${probe%/*}"
+probe_dir=$(mktemp -d)
+read -r machine _ <<<"$("$src/tests/e2e/kernel_probe.sh" "$probe_dir")"
+rm -rf "$probe_dir"
 root_qemu=$([ "${KELVANE_QEMU:-}" = 1 ] || [ "$machine" != x86_64 ] && echo yes || true)
 # The registration line for the entry as binfmt_misc shows it, with its state after it.
 entry_line() {

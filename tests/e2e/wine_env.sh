@@ -50,15 +50,13 @@ step_failed() {
 # binfmt_misc), and nothing when it cannot start one at all. KELVANE_QEMU=1 takes the qemu path on
 # any kernel: binfmt_misc is asked before the kernel's own ELF loader.
 binfmt=/proc/sys/fs/binfmt_misc
-probe=$build/kernel-probe/kernel_probe
-if [ ! "$probe" -nt "$e2e_dir/kernel_probe.c" ]; then
-    mkdir -p "${probe%/*}"
-    gcc -m32 -static -nostdlib -ffreestanding -fno-pic -fno-stack-protector -O2 -o "$probe" \
-        "$e2e_dir/kernel_probe.c" >"$build/kernel-probe/gcc.log" 2>&1 ||
-        step_failed "gcc could not build the 32-bit kernel probe; its output is in $build/kernel-probe/gcc.log"
-fi
-kernel_32bit() { "$probe" 2>/dev/null || echo "none"; }
-read -r machine mmap_noreplace <<<"$(kernel_32bit)"
+ask_kernel() {
+    local said
+    said=$("$e2e_dir/kernel_probe.sh" "$build/kernel-probe") ||
+        step_failed "gcc could not build the 32-bit kernel probe; its output is in $build/kernel-probe/kernel_probe.gcc.log"
+    read -r machine mmap_noreplace <<<"$said"
+}
+ask_kernel
 forced_qemu=$([ "${KELVANE_QEMU:-}" = 1 ] && echo yes || true)
 # Whoever turns the forced path on turns it off when done; a script sourced from that one finds
 # it on and leaves it.
@@ -72,7 +70,7 @@ if { [ -n "$forced_qemu" ] && [ "$machine" = x86_64 ]; } || [ "$machine" = none 
         printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
         as_root tee $binfmt/register >/dev/null
     grep -qs '^enabled' $binfmt/qemu-i386 || echo 1 | as_root tee $binfmt/qemu-i386 >/dev/null
-    read -r machine mmap_noreplace <<<"$(kernel_32bit)"
+    ask_kernel
     [ "$machine" = i686 ] ||
         step_failed "32-bit programs do not run through qemu-i386 after enabling its binfmt entry (the probe says '$machine'); see $binfmt/qemu-i386"
 fi
