@@ -164,12 +164,17 @@ double MeasurePitch(const Recording& rec, int channels, int from, int to) {
 // correlation is not: with the start cut off, a tone a period later overlaps more of the
 // recording and wins.)
 //
+// The same fit also matches a tone of the other sign half a period later, all but its fades, so
+// the two can swap places in noise or with a pitch a hundredth of a hertz off. envelope[latency]
+// gets the same fit without the carrier (the correlation's magnitude, which no sign or phase
+// changes): it has one peak, no sharper than a few frames, within which the carrier fit decides.
+//
 // With y[n] = x[n] e^(iwn) and the tone's envelope e[k], the correlation at t is
 // Im(e^(-iwt) sum e[k] y[t + k]). The envelope is 1 less a raised cosine over each 20 ms fade, so
 // the sum takes three running sums of y (as is, and turned by +-pi/F per frame), and every lag
 // costs a handful of operations instead of a second's worth.
 void AddCorrelation(const Recording& rec, int channel, int sent, double hz,
-                    std::vector<double>& score) {
+                    std::vector<double>& score, std::vector<double>& envelope) {
     constexpr int N = kToneFrames, F = kToneFadeFrames;
     const int a = Clamp(sent, 0, rec.frames);
     const int b = Clamp(static_cast<long long>(sent) + kMaxLatencyFrames + N, 0, rec.frames);
@@ -220,6 +225,7 @@ void AddCorrelation(const Recording& rec, int channel, int sent, double hz,
                               energy[Clamp(-static_cast<long long>(t), 0, N)];
         if (inside > 0) {
             score[latency] += correlation * correlation / inside;
+            envelope[latency] += (sum.re * sum.re + sum.im * sum.im) / inside;
         }
     }
 }
@@ -309,14 +315,21 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
 
     // One latency for all tones: they went out in one stream, so it is the same for each. Looking
     // for it jointly also keeps a missing left tone from being found in the right one.
-    std::vector<double> score(kMaxLatencyFrames + 1, 0.0);
+    std::vector<double> score(kMaxLatencyFrames + 1, 0.0), envelope(kMaxLatencyFrames + 1, 0.0);
     for (std::size_t i = 0; i < tones.size(); ++i) {
         for (int channel = 0; channel < analysed; ++channel) {
-            AddCorrelation(rec, channel, sent[i], pitch[i] > 0 ? pitch[i] : kToneHz, score);
+            AddCorrelation(rec, channel, sent[i], pitch[i] > 0 ? pitch[i] : kToneHz, score,
+                           envelope);
         }
     }
-    int latency = 0;
+    int around = 0;
     for (int l = 1; l <= kMaxLatencyFrames; ++l) {
+        around = envelope[l] > envelope[around] ? l : around;
+    }
+    // Within a quarter period either side of the envelope's peak, the carrier has one peak.
+    const int quarter = kToneRate / (4 * kToneHz);
+    int latency = Clamp(around - quarter, 0, kMaxLatencyFrames);
+    for (int l = latency + 1; l <= around + quarter && l <= kMaxLatencyFrames; ++l) {
         latency = score[l] > score[latency] ? l : latency;
     }
 

@@ -112,6 +112,12 @@ TEST(JudgeLoopback, HearsPlacesAndTimesTheTones) {
          {false, false, L, R, false, false, false, -1}},
         {{"room noise under the tones", 2, false, 0, 1, 3000, 0, 1, 100},
          {true, true, L, R, false, true, false, 68}},
+        // The tone of the other sign half a period later fits all but the fades: it must not win
+        // in noise, nor where a missing tone leaves only noise to be looked through.
+        {{"right speaker silent, room noise", 2, false, 0, kAbsent, 3528, 0, 1, 100},
+         {true, false, L, L, false, false, false, 80}},
+        {{"room noise, another delay", 2, false, 0, 1, 2205, 0, 1, 100},
+         {true, true, L, R, false, true, false, 50}},
         {{"tone only 15 dB over the noise", 2, false, 0, 1, 3000, 0, over15, 1000},
          {false, false, L, R, false, false, false, -1}},
         {{"tone too quiet", 2, false, 0, 1, 3000, 0, quietTone},
