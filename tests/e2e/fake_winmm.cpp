@@ -128,12 +128,14 @@ Open* open_of(HWAVEOUT out, const char* call) {
 #endif
 
 // How the recorder hears the playback. Format of KELVANE_FAKE_WINMM.in, one line:
-// "devices open_rc channels delay gain_db swap mute noise name": devices is what
+// "devices open_rc channels delay gain_db swap mute noise slow name": devices is what
 // waveInGetNumDevs says (the default recorder is device 1, so anything below 2 leaves it out);
 // a refused waveInOpen returns open_rc unless it is 0; channels is the default recorder's;
 // delay is in frames; swap is 0 or 1; mute is "-", "L", "R" or "LR", the output channels that
-// are never heard; noise is the size of a random-sign noise added to each recorded channel; name
-// (UTF-8, the rest of the line) is the default recorder's. No file: no recorder at all.
+// are never heard; noise is the size of a random-sign noise added to each recorded channel; slow
+// stretches the recording's wall time by that factor, so that a check outlasts what a test does
+// while it runs; name (UTF-8, the rest of the line) is the default recorder's. No file: no
+// recorder at all.
 struct Loopback {
     UINT devices = 0;
     UINT open_rc = 0;
@@ -142,6 +144,7 @@ struct Loopback {
     double gain = 1;
     bool swap = false, mute_left = false, mute_right = false;
     int noise = 0;
+    int slow = 1;
     wchar_t name[MAXPNAMELEN] = L"";
 };
 
@@ -152,13 +155,14 @@ Loopback loopback() {
         return l;
     }
     unsigned devices = 0, open_rc = 0;
-    int channels = 0, delay = 0, swap = 0, noise = 0;
+    int channels = 0, delay = 0, swap = 0, noise = 0, slow = 1;
     double gain_db = 0;
     char mute[8] = {}, name[128] = {};
-    if (std::fscanf(f, "%u %u %d %d %lf %d %7s %d %127[^\n]", &devices, &open_rc, &channels, &delay,
-                    &gain_db, &swap, mute, &noise, name) >= 8) {
+    if (std::fscanf(f, "%u %u %d %d %lf %d %7s %d %d %127[^\n]", &devices, &open_rc, &channels,
+                    &delay, &gain_db, &swap, mute, &noise, &slow, name) >= 9) {
         l.devices = devices, l.open_rc = open_rc, l.channels = channels, l.delay = delay;
         l.gain = std::pow(10.0, gain_db / 20), l.swap = swap != 0, l.noise = noise;
+        l.slow = slow > 1 ? slow : 1;
         l.mute_left = std::strchr(mute, 'L') != nullptr;
         l.mute_right = std::strchr(mute, 'R') != nullptr;
         MultiByteToWideChar(CP_UTF8, 0, name, -1, l.name, MAXPNAMELEN);
@@ -182,6 +186,7 @@ struct Input {
     bool closed;
     bool started;
     DWORD started_at;
+    int slow;             // as the file said when it started
     long long delivered;  // frames: the recording's position
     std::vector<WAVEHDR*> queue;
     HANDLE thread;
@@ -193,6 +198,7 @@ int inputs_opened = 0;
 // What the output handed over, on the recording's clock: heard from frame at, up to frame until
 // (where it was reset).
 struct Heard {
+    const Input* on;  // the recording whose clock at and until are on
     long long at, until;
     int channels;
     std::vector<short> samples;
@@ -238,7 +244,8 @@ Input* input_of(HWAVEIN h, const char* call) {
 // The frame of the recording now plays into, by the wall clock: before the recording delivers
 // anything, its position says nothing of that.
 long long wall_frame(const Input* in) {
-    const long long ms = static_cast<long long>(GetTickCount() - in->started_at) - kLeadInMs;
+    const long long ms =
+        static_cast<long long>(GetTickCount() - in->started_at) / in->slow - kLeadInMs;
     return ms * kRate / 1000;
 }
 
@@ -251,7 +258,7 @@ int loop_back(const WAVEFORMATEX& format, const WAVEHDR* header) {
     }
     const long long at = recording->delivered > 0 ? recording->delivered : wall_frame(recording);
     const short* data = reinterpret_cast<const short*>(header->lpData);
-    heard.push_back({at + loopback().delay, LLONG_MAX, format.nChannels,
+    heard.push_back({recording, at + loopback().delay, LLONG_MAX, format.nChannels,
                      std::vector<short>(data, data + header->dwBufferLength / 2)});
     return static_cast<int>(heard.size()) - 1;
 }
@@ -259,7 +266,8 @@ int loop_back(const WAVEFORMATEX& format, const WAVEHDR* header) {
 // A reset output is heard no further than the wall clock had reached.
 void fall_silent(int index) {
     Locked held;
-    if (index >= 0 && index < static_cast<int>(heard.size()) && recording) {
+    if (index >= 0 && index < static_cast<int>(heard.size()) && heard[index].on == recording &&
+        recording) {
         heard[index].until = wall_frame(recording) + loopback().delay;
     }
 }
@@ -285,7 +293,7 @@ void record_into(const Input* in, long long from, long long frames, short* out) 
         double left = 0, right = 0;
         for (const Heard& h : heard) {
             const long long k = n - h.at;
-            if (in->device != kDefaultRecorder || k < 0 || n >= h.until ||
+            if (h.on != in || in->device != kDefaultRecorder || k < 0 || n >= h.until ||
                 (k + 1) * h.channels > static_cast<long long>(h.samples.size())) {
                 continue;
             }
@@ -331,7 +339,7 @@ DWORD WINAPI deliver(void* param) {
                 WAVEHDR* h = in->queue.front();
                 const long long frames = h->dwBufferLength / in->format.nBlockAlign;
                 const long long due =
-                    static_cast<long long>(kLeadInMs) + (in->delivered + frames) * 1000 / kRate;
+                    in->slow * (kLeadInMs + (in->delivered + frames) * 1000 / kRate);
                 const long long now = static_cast<long long>(GetTickCount() - in->started_at);
                 if (now >= due) {
                     record_into(in, in->delivered, frames, reinterpret_cast<short*>(h->lpData));
@@ -620,6 +628,7 @@ UINT WINAPI waveInStart(HWAVEIN h) {
     if (!in->started) {
         in->started = true;
         in->started_at = GetTickCount();
+        in->slow = loopback().slow;
         recording = in;
         in->thread = CreateThread(nullptr, 0, deliver, in, 0, nullptr);
     }
