@@ -460,13 +460,15 @@ void cancelled() {
             choose(app, 'A');
             if (first) {
                 first = false;
-                const std::wstring drawn = check_item_drawn(app);
-                check(drawn == L"greyed, 正在自动检测…",
-                      L"while the check runs its item reads 正在自动检测… and is greyed", drawn);
+                // The Tab also tells that the choice was dealt with, its menu gone, before the
+                // menu is opened again.
                 const DWORD start = GetTickCount();
                 const bool keys = done_with_gesture(app, 1000);
                 check(keys, L"while the check runs the window takes a key at once",
                       std::to_wstring(GetTickCount() - start) + L" ms, in front: " + in_front());
+                const std::wstring drawn = check_item_drawn(app);
+                check(drawn == L"greyed, 正在自动检测…",
+                      L"while the check runs its item reads 正在自动检测… and is greyed", drawn);
             }
             check(playing(), what + L": the check plays its tones");
             const size_t in_use = c.act(app);
