@@ -289,13 +289,15 @@ const struct Case {
     unsigned play_rc;
     Lines want;
     const wchar_t* icon;
+    bool tone_first = false;  // a tone plays when the check is chosen
 } kCases[] = {
-    {L"both heard",
+    {L"both heard, a tone playing before",
      {2, 0, 2, 3528},
      &kWorkedRecord,
      0,
      tones(kHeard, kHeard) + Lines{L"往返延迟：80 ms", L"录音设备：" + kRecorder},
-     L"information"},
+     L"information",
+     true},
     {L"channels swapped, 6 dB quieter",
      {2, 0, 2, 2205, -6, true},
      &kWorkedRecord,
@@ -350,12 +352,24 @@ const struct Case {
      L"warning"},
 };
 
+// The check's output has begun once the test DLL logs a write.
+bool playing() {
+    return poll(kWaitMs, [] {
+        const Log out = log_of(device_file + L".opens");
+        return !out.handles.empty() && out.handles.back().count("write");
+    });
+}
+
 void results() {
     for (const Case& c : kCases) {
         App app;
         serve_device(1, 0, *c.device, c.play_rc);
         serve_recorder(c.recorder);
         if (reported(app, c.what)) {
+            if (c.tone_first) {
+                choose(app, 'L');
+                check(playing(), std::wstring(c.what) + L": the tone plays");
+            }
             choose(app, 'A');
             if (answered(app, c.what, c.want, c.icon)) {
                 const Log in = log_of(inputs_file());
@@ -375,14 +389,6 @@ void results() {
         }
         finish(app);
     }
-}
-
-// The check's output has begun once the test DLL logs a write.
-bool playing() {
-    return poll(kWaitMs, [] {
-        const Log out = log_of(device_file + L".opens");
-        return !out.handles.empty() && out.handles.back().count("write");
-    });
 }
 
 // Before any report the item is greyed and choosing it records nothing; once there is one it is
