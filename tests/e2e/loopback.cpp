@@ -8,7 +8,6 @@
 #include <mmsystem.h>
 
 #include <algorithm>
-#include <map>
 #include <set>
 #include <sstream>
 #include <string>
