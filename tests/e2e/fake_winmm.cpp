@@ -5,15 +5,28 @@
 // tone then "plays" until it is reset, as a long one would, and its handle cannot be closed
 // before that. Each handle is numbered from 1 in the order opened, and what becomes of it is
 // logged in another file beside the device's, so the driver can tell a tone left playing.
+//
+// Recording is a loopback of that playback, as the file KELVANE_FAKE_WINMM.in sets it: the
+// default recorder hears what waveOut was handed, late by a set number of frames, louder or
+// quieter, its channels swapped or one of them dead, with noise. Its clock is the frames it has
+// delivered, so that output written at recording position P is heard from frame P + delay, and a
+// program that times its output by that position finds the delay to the frame. Like a real one,
+// it delivers its first buffer only some 400 ms after it was started; output handed over before
+// then is placed by the wall clock, so a program that plays before the recording has started to
+// deliver finds another delay, or its tone cut. Device 0 is not the default recorder: it has
+// another name and hears nothing.
 #include <windows.h>
 
 // These are the definitions, not imports.
 #define _WINMM_
 #include <mmsystem.h>
 
+#include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "test_winmm_marker.h"
 
@@ -70,6 +83,7 @@ struct Open {
     HWND notify;
     WAVEHDR* playing;
     bool closed;
+    int heard;  // its place in what the recorder hears, -1 for none
 };
 Open opens[64];
 int opened = 0;
@@ -109,6 +123,263 @@ Open* open_of(HWAVEOUT out, const char* call) {
     return nullptr;
 }
 
+#ifndef DRVM_MAPPER_PREFERRED_GET
+#define DRVM_MAPPER_PREFERRED_GET (0x2000 + 21)
+#endif
+
+// How the recorder hears the playback. Format of KELVANE_FAKE_WINMM.in, one line:
+// "devices open_rc channels delay gain_db swap mute noise slow name": devices is what
+// waveInGetNumDevs says (the default recorder is device 1, so anything below 2 leaves it out);
+// a refused waveInOpen returns open_rc unless it is 0; channels is the default recorder's;
+// delay is in frames; swap is 0 or 1; mute is "-", "L", "R" or "LR", the output channels that
+// are never heard; noise is the size of a random-sign noise added to each recorded channel; slow
+// stretches the recording's wall time by that factor, so that a check outlasts what a test does
+// while it runs; name (UTF-8, the rest of the line) is the default recorder's. No file: no
+// recorder at all.
+struct Loopback {
+    UINT devices = 0;
+    UINT open_rc = 0;
+    int channels = 2;
+    int delay = 0;
+    double gain = 1;
+    bool swap = false, mute_left = false, mute_right = false;
+    int noise = 0;
+    int slow = 1;
+    wchar_t name[MAXPNAMELEN] = L"";
+};
+
+Loopback loopback() {
+    Loopback l;
+    FILE* f = beside_device(".in", "r");
+    if (!f) {
+        return l;
+    }
+    unsigned devices = 0, open_rc = 0;
+    int channels = 0, delay = 0, swap = 0, noise = 0, slow = 1;
+    double gain_db = 0;
+    char mute[8] = {}, name[128] = {};
+    if (std::fscanf(f, "%u %u %d %d %lf %d %7s %d %d %127[^\n]", &devices, &open_rc, &channels,
+                    &delay, &gain_db, &swap, mute, &noise, &slow, name) >= 9) {
+        l.devices = devices, l.open_rc = open_rc, l.channels = channels, l.delay = delay;
+        l.gain = std::pow(10.0, gain_db / 20), l.swap = swap != 0, l.noise = noise;
+        l.slow = slow > 1 ? slow : 1;
+        l.mute_left = std::strchr(mute, 'L') != nullptr;
+        l.mute_right = std::strchr(mute, 'R') != nullptr;
+        MultiByteToWideChar(CP_UTF8, 0, name, -1, l.name, MAXPNAMELEN);
+        l.name[MAXPNAMELEN - 1] = 0;
+    }
+    std::fclose(f);
+    return l;
+}
+
+constexpr UINT kDefaultRecorder = 1;
+constexpr int kRate = 44100;
+// The wall time from waveInStart to the recording's frame 0; its first buffer comes a buffer's
+// length after that.
+constexpr DWORD kLeadInMs = 300;
+
+// Every waveIn open this process made, never reused, like the waveOut ones.
+struct Input {
+    UINT device;
+    WAVEFORMATEX format;
+    HWND notify;
+    bool closed;
+    bool started;
+    DWORD started_at;
+    int slow;             // as the file said when it started
+    long long delivered;  // frames: the recording's position
+    std::vector<WAVEHDR*> queue;
+    HANDLE thread;
+    HANDLE wake;  // set when a buffer is added or the recording stops
+};
+Input inputs[16];
+int inputs_opened = 0;
+
+// What the output handed over, on the recording's clock: heard from frame at, up to frame until
+// (where it was reset).
+struct Heard {
+    const Input* on;  // the recording whose clock at and until are on
+    long long at, until;
+    int channels;
+    std::vector<short> samples;
+};
+std::vector<Heard> heard;
+// The one recording whose clock the output is placed on.
+Input* recording = nullptr;
+// Guards all of the above against the threads that deliver the recordings.
+CRITICAL_SECTION lock;
+
+struct Locked {
+    Locked() { EnterCriticalSection(&lock); }
+    ~Locked() { LeaveCriticalSection(&lock); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+};
+
+// "KELVANE_FAKE_WINMM.inputs", as ".opens" is for waveOut: "open N DEVICE", "start N",
+// "stop N", "reset N", "close N", and "bad CALL" for a call on a handle that is not open.
+void note_input(const char* call, const Input* in) {
+    if (FILE* f = beside_device(".inputs", "a")) {
+        if (!in) {
+            std::fprintf(f, "bad %s\n", call);
+        } else if (std::strcmp(call, "open") == 0) {
+            std::fprintf(f, "open %d %u\n", static_cast<int>(in - inputs) + 1, in->device);
+        } else {
+            std::fprintf(f, "%s %d\n", call, static_cast<int>(in - inputs) + 1);
+        }
+        std::fclose(f);
+    }
+}
+
+Input* input_of(HWAVEIN h, const char* call) {
+    for (Input* in = inputs; in < inputs + inputs_opened; ++in) {
+        if (reinterpret_cast<HWAVEIN>(in) == h && !in->closed) {
+            return in;
+        }
+    }
+    note_input(call, nullptr);
+    return nullptr;
+}
+
+// The frame of the recording now plays into, by the wall clock: before the recording delivers
+// anything, its position says nothing of that.
+long long wall_frame(const Input* in) {
+    const long long ms =
+        static_cast<long long>(GetTickCount() - in->started_at) / in->slow - kLeadInMs;
+    return ms * kRate / 1000;
+}
+
+// Takes the samples at once (the program may refill the buffer) and places them on the current
+// recording's clock; its index in heard, or -1 when nothing records.
+int loop_back(const WAVEFORMATEX& format, const WAVEHDR* header) {
+    Locked held;
+    if (!recording || !recording->started || format.nChannels < 1 || format.nChannels > 2) {
+        return -1;
+    }
+    const long long at = recording->delivered > 0 ? recording->delivered : wall_frame(recording);
+    const short* data = reinterpret_cast<const short*>(header->lpData);
+    heard.push_back({recording, at + loopback().delay, LLONG_MAX, format.nChannels,
+                     std::vector<short>(data, data + header->dwBufferLength / 2)});
+    return static_cast<int>(heard.size()) - 1;
+}
+
+// A reset output is heard no further than the wall clock had reached.
+void fall_silent(int index) {
+    Locked held;
+    if (index >= 0 && index < static_cast<int>(heard.size()) && heard[index].on == recording &&
+        recording) {
+        heard[index].until = wall_frame(recording) + loopback().delay;
+    }
+}
+
+// Noise of one sign or the other, fixed by the frame and the channel, so that a run repeats.
+int noise_at(long long frame, int channel, int size) {
+    unsigned long long x = static_cast<unsigned long long>(frame) * 2 + channel;
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
+    return (x ^ (x >> 31)) & 1 ? size : -size;
+}
+
+short clamped(double x) {
+    x = std::floor(x + 0.5);
+    return static_cast<short>(x > 32767 ? 32767 : x < -32768 ? -32768 : x);
+}
+
+// Frames [from, from + frames) of what `in` records, in its own format, into out.
+void record_into(const Input* in, long long from, long long frames, short* out) {
+    const Loopback l = loopback();
+    const int channels = in->format.nChannels;
+    for (long long n = from; n < from + frames; ++n, out += channels) {
+        double left = 0, right = 0;
+        for (const Heard& h : heard) {
+            const long long k = n - h.at;
+            if (h.on != in || in->device != kDefaultRecorder || k < 0 || n >= h.until ||
+                (k + 1) * h.channels > static_cast<long long>(h.samples.size())) {
+                continue;
+            }
+            const double first = h.samples[k * h.channels],
+                         second = h.channels == 2 ? h.samples[k * 2 + 1] : first;
+            left += l.mute_left ? 0 : first;
+            right += l.mute_right ? 0 : second;
+        }
+        if (l.swap) {
+            const double was = left;
+            left = right, right = was;
+        }
+        left *= l.gain, right *= l.gain;
+        // A one-channel recorder hears both speakers.
+        double native[2] = {left + right, 0};
+        if (l.channels >= 2) {
+            native[0] = left, native[1] = right;
+        }
+        for (int c = 0; c < (l.channels >= 2 ? 2 : 1) && in->device == kDefaultRecorder; ++c) {
+            native[c] += l.noise ? noise_at(n, c, l.noise) : 0;
+        }
+        // What the mapper makes of it in the format asked for.
+        if (channels == 1) {
+            out[0] = clamped(l.channels >= 2 ? (native[0] + native[1]) / 2 : native[0]);
+        } else {
+            out[0] = clamped(native[0]);
+            out[1] = clamped(l.channels >= 2 ? native[1] : native[0]);
+        }
+    }
+}
+
+// Delivers in's buffers in turn, each once the wall clock has passed its last frame.
+DWORD WINAPI deliver(void* param) {
+    Input* in = static_cast<Input*>(param);
+    for (;;) {
+        DWORD wait = INFINITE;
+        {
+            Locked held;
+            if (!in->started) {
+                return 0;
+            }
+            if (!in->queue.empty()) {
+                WAVEHDR* h = in->queue.front();
+                const long long frames = h->dwBufferLength / in->format.nBlockAlign;
+                const long long due =
+                    in->slow * (kLeadInMs + (in->delivered + frames) * 1000 / kRate);
+                const long long now = static_cast<long long>(GetTickCount() - in->started_at);
+                if (now >= due) {
+                    record_into(in, in->delivered, frames, reinterpret_cast<short*>(h->lpData));
+                    in->delivered += frames;
+                    h->dwBytesRecorded = static_cast<DWORD>(frames * in->format.nBlockAlign);
+                    h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+                    in->queue.erase(in->queue.begin());
+                    PostMessageW(in->notify, MM_WIM_DATA, reinterpret_cast<WPARAM>(in),
+                                 reinterpret_cast<LPARAM>(h));
+                    continue;
+                }
+                wait = static_cast<DWORD>(due - now);
+            }
+        }
+        WaitForSingleObject(in->wake, wait);
+    }
+}
+
+// Stops in's delivery and waits for its thread to end.
+void stop_delivery(Input* in) {
+    HANDLE thread = nullptr;
+    {
+        Locked held;
+        in->started = false;
+        thread = in->thread;
+        in->thread = nullptr;
+        SetEvent(in->wake);
+    }
+    if (thread) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+}
+
+bool recordable(const WAVEFORMATEX* f) {
+    return f && f->wFormatTag == WAVE_FORMAT_PCM && f->nSamplesPerSec == kRate &&
+           f->wBitsPerSample == 16 && (f->nChannels == 1 || f->nChannels == 2) &&
+           f->nBlockAlign == 2 * f->nChannels;
+}
+
 }  // namespace
 
 // The driver cannot read another process's module list everywhere (not under qemu), but it can
@@ -129,6 +400,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
         }
         *end = 0;
         CreateEventW(nullptr, TRUE, TRUE, name);
+        InitializeCriticalSection(&lock);
     }
     return TRUE;
 }
@@ -157,7 +429,7 @@ UINT WINAPI waveOutOpen(HWAVEOUT* out, UINT device, const WAVEFORMATEX* format, 
     }
     const bool window = (flags & CALLBACK_TYPEMASK) == CALLBACK_WINDOW;
     Open& o = opens[opened++];
-    o = {device, *format, window ? reinterpret_cast<HWND>(callback) : nullptr, nullptr, false};
+    o = {device, *format, window ? reinterpret_cast<HWND>(callback) : nullptr, nullptr, false, -1};
     *out = reinterpret_cast<HWAVEOUT>(&o);
     note("open", &o);
     return MMSYSERR_NOERROR;
@@ -196,6 +468,7 @@ UINT WINAPI waveOutWrite(HWAVEOUT out, WAVEHDR* header, UINT) {
     }
     header->dwFlags |= WHDR_INQUEUE;
     o->playing = header;
+    o->heard = loop_back(o->format, header);
     note("write", o);
     return MMSYSERR_NOERROR;
 }
@@ -206,6 +479,7 @@ UINT WINAPI waveOutReset(HWAVEOUT out) {
         return MMSYSERR_INVALHANDLE;
     }
     if (WAVEHDR* header = o->playing) {
+        fall_silent(o->heard);
         header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
         o->playing = nullptr;
         PostMessageW(o->notify, MM_WOM_DONE, reinterpret_cast<WPARAM>(out),
@@ -233,5 +507,218 @@ UINT WINAPI waveOutGetErrorTextW(UINT error, wchar_t* text, UINT size) {
     wsprintfW(said, L"test winmm error %u", error);
     lstrcpynW(text, said, static_cast<int>(size));
     return MMSYSERR_NOERROR;
+}
+UINT WINAPI waveInGetNumDevs() {
+    return loopback().devices;
+}
+
+UINT WINAPI waveInGetDevCapsW(UINT_PTR device, WAVEINCAPSW* caps, UINT size) {
+    const Loopback l = loopback();
+    if (device >= l.devices && device != WAVE_MAPPER) {
+        return MMSYSERR_BADDEVICEID;
+    }
+    if (!caps || size < sizeof *caps) {
+        return MMSYSERR_INVALPARAM;
+    }
+    *caps = {};
+    caps->wMid = 1, caps->wPid = device == WAVE_MAPPER ? 2 : 3;
+    caps->dwFormats = WAVE_FORMAT_4M16 | WAVE_FORMAT_4S16;
+    caps->wChannels = device == kDefaultRecorder ? static_cast<WORD>(l.channels) : 2;
+    lstrcpynW(caps->szPname,
+              device == WAVE_MAPPER        ? L"声音映射器"
+              : device == kDefaultRecorder ? l.name
+                                           : L"线路输入 (不是默认的录音设备)",
+              MAXPNAMELEN);
+    return MMSYSERR_NOERROR;
+}
+
+// Only the question which recorder is the default is answered.
+UINT WINAPI waveInMessage(HWAVEIN h, UINT message, DWORD_PTR first, DWORD_PTR second) {
+    if (h != reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(WAVE_MAPPER)) ||
+        message != DRVM_MAPPER_PREFERRED_GET) {
+        return MMSYSERR_NOTSUPPORTED;
+    }
+    if (loopback().devices <= kDefaultRecorder) {
+        return MMSYSERR_NODRIVER;
+    }
+    *reinterpret_cast<DWORD*>(first) = kDefaultRecorder;
+    *reinterpret_cast<DWORD*>(second) = 0;
+    return MMSYSERR_NOERROR;
+}
+
+UINT WINAPI waveInOpen(HWAVEIN* h, UINT device, const WAVEFORMATEX* format, DWORD_PTR callback,
+                       DWORD_PTR, DWORD flags) {
+    const Loopback l = loopback();
+    if (device == WAVE_MAPPER && l.devices > kDefaultRecorder) {
+        device = kDefaultRecorder;
+    }
+    if (device >= l.devices) {
+        return MMSYSERR_BADDEVICEID;
+    }
+    if (l.open_rc) {
+        return l.open_rc;
+    }
+    if (!recordable(format)) {
+        return WAVERR_BADFORMAT;
+    }
+    if (flags & WAVE_FORMAT_QUERY) {
+        return MMSYSERR_NOERROR;
+    }
+    Locked held;
+    if (inputs_opened == sizeof inputs / sizeof *inputs) {
+        return MMSYSERR_NOMEM;
+    }
+    const bool window = (flags & CALLBACK_TYPEMASK) == CALLBACK_WINDOW;
+    Input& in = inputs[inputs_opened++];
+    in.device = device, in.format = *format;
+    in.notify = window ? reinterpret_cast<HWND>(callback) : nullptr;
+    in.wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    *h = reinterpret_cast<HWAVEIN>(&in);
+    note_input("open", &in);
+    PostMessageW(in.notify, MM_WIM_OPEN, reinterpret_cast<WPARAM>(&in), 0);
+    return MMSYSERR_NOERROR;
+}
+
+UINT WINAPI waveInPrepareHeader(HWAVEIN h, WAVEHDR* header, UINT) {
+    Locked held;
+    if (!input_of(h, "prepare")) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    header->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+UINT WINAPI waveInUnprepareHeader(HWAVEIN h, WAVEHDR* header, UINT) {
+    Locked held;
+    if (!input_of(h, "unprepare")) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (header->dwFlags & WHDR_INQUEUE) {
+        return WAVERR_STILLPLAYING;
+    }
+    header->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+UINT WINAPI waveInAddBuffer(HWAVEIN h, WAVEHDR* header, UINT) {
+    Locked held;
+    Input* in = input_of(h, "add");
+    if (!in) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (!(header->dwFlags & WHDR_PREPARED)) {
+        return WAVERR_UNPREPARED;
+    }
+    if (header->dwFlags & WHDR_INQUEUE) {
+        return WAVERR_STILLPLAYING;
+    }
+    header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    header->dwBytesRecorded = 0;
+    in->queue.push_back(header);
+    SetEvent(in->wake);
+    return MMSYSERR_NOERROR;
+}
+
+UINT WINAPI waveInStart(HWAVEIN h) {
+    Locked held;
+    Input* in = input_of(h, "start");
+    if (!in) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (!in->started) {
+        in->started = true;
+        in->started_at = GetTickCount();
+        in->slow = loopback().slow;
+        recording = in;
+        in->thread = CreateThread(nullptr, 0, deliver, in, 0, nullptr);
+    }
+    note_input("start", in);
+    return MMSYSERR_NOERROR;
+}
+
+UINT WINAPI waveInStop(HWAVEIN h) {
+    Input* in;
+    {
+        Locked held;
+        in = input_of(h, "stop");
+    }
+    if (!in) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    stop_delivery(in);
+    Locked held;
+    note_input("stop", in);
+    return MMSYSERR_NOERROR;
+}
+
+// Every buffer still queued comes back done and empty, and the position starts again from 0.
+UINT WINAPI waveInReset(HWAVEIN h) {
+    Input* in;
+    {
+        Locked held;
+        in = input_of(h, "reset");
+    }
+    if (!in) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    stop_delivery(in);
+    Locked held;
+    for (WAVEHDR* header : in->queue) {
+        header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        header->dwBytesRecorded = 0;
+        PostMessageW(in->notify, MM_WIM_DATA, reinterpret_cast<WPARAM>(in),
+                     reinterpret_cast<LPARAM>(header));
+    }
+    in->queue.clear();
+    in->delivered = 0;
+    note_input("reset", in);
+    return MMSYSERR_NOERROR;
+}
+
+UINT WINAPI waveInClose(HWAVEIN h) {
+    Input* in;
+    {
+        Locked held;
+        in = input_of(h, "close");
+        if (in && !in->queue.empty()) {
+            return WAVERR_STILLPLAYING;
+        }
+    }
+    if (!in) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    stop_delivery(in);
+    Locked held;
+    in->closed = true;
+    CloseHandle(in->wake);
+    if (recording == in) {
+        recording = nullptr;
+    }
+    note_input("close", in);
+    PostMessageW(in->notify, MM_WIM_CLOSE, reinterpret_cast<WPARAM>(in), 0);
+    return MMSYSERR_NOERROR;
+}
+
+UINT WINAPI waveInGetPosition(HWAVEIN h, MMTIME* time, UINT size) {
+    Locked held;
+    Input* in = input_of(h, "position");
+    if (!in) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (!time || size < sizeof *time) {
+        return MMSYSERR_INVALPARAM;
+    }
+    if (time->wType == TIME_SAMPLES) {
+        time->u.sample = static_cast<DWORD>(in->delivered);
+    } else {
+        // As winmm does with a type it does not keep: the answer comes in bytes.
+        time->wType = TIME_BYTES;
+        time->u.cb = static_cast<DWORD>(in->delivered * in->format.nBlockAlign);
+    }
+    return MMSYSERR_NOERROR;
+}
+
+UINT WINAPI waveInGetErrorTextW(UINT error, wchar_t* text, UINT size) {
+    return waveOutGetErrorTextW(error, text, size);
 }
 }

@@ -66,6 +66,7 @@ int wmain(int argc, wchar_t** argv) {
             {L"legibility", legibility},
             {L"copy_and_focus", copy_and_focus},
             {L"tone", tone},
+            {L"loopback", loopback},
             {L"reports", reports},
             {L"no_device", no_device},
             {L"planted_dll", planted_dll},

@@ -16,6 +16,7 @@ void planted_dll();
 void memory(int presses);
 void glyphs();
 void tone();
+void loopback();
 // --ui-fonts FILE: the UI fonts this process was given, for glyphs() to draw with.
 bool write_ui_fonts(const std::wstring& file);
 void legibility();

@@ -1,0 +1,640 @@
+// The automatic check through the test winmm.dll, whose recorder hears what was played, as each
+// case sets it: late by a known delay, quieter, swapped, a channel dead, noise, one channel, no
+// recorder, or a refused open. The box must say exactly what was heard and how late, with the
+// icon that fits; the check must record from the default recorder, keep the window answering,
+// give way to the button, a tone or closing the window, and reset and close every handle.
+#include <windows.h>
+
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "expectations.h"
+#include "harness.h"
+#include "scenarios.h"
+
+namespace e2e {
+namespace {
+
+const std::wstring kRecorder = L"麦克风阵列 (测试回环)";
+const std::wstring kTitle = L"自动检测";
+const std::wstring kHint = L"如果用的是耳机，录音设备听不到它：请用左、右声道测试音试听。";
+
+// What the test DLL's recorder hears; see fake_winmm.cpp for each field.
+struct Recorder {
+    unsigned devices = 2, open_rc = 0;
+    int channels = 2, delay = 0;
+    double gain_db = 0;
+    bool swap = false;
+    const char* mute = "-";
+    int noise = 0, slow = 1;
+};
+
+std::wstring inputs_file() {
+    return device_file + L".inputs";
+}
+
+void serve_recorder(const Recorder& r) {
+    char name[128] = {};
+    WideCharToMultiByte(CP_UTF8, 0, kRecorder.c_str(), -1, name, sizeof name, nullptr, nullptr);
+    std::ostringstream line;
+    line << r.devices << ' ' << r.open_rc << ' ' << r.channels << ' ' << r.delay << ' ' << r.gain_db
+         << ' ' << r.swap << ' ' << r.mute << ' ' << r.noise << ' ' << r.slow << ' ' << name;
+    write_file(device_file + L".in", line.str());
+}
+
+// The calls each handle met, from one of the test DLL's logs, in order of opening; "bad CALL"
+// and a line that does not read go to wrong.
+struct Log {
+    std::vector<std::set<std::string>> handles;
+    std::vector<unsigned> devices;  // the device each waveIn handle opened
+    std::wstring wrong;
+};
+
+Log log_of(const std::wstring& file) {
+    Log log;
+    std::string all;
+    if (!read_file(file, all)) {
+        log.wrong = L"the test DLL's log could not be read";
+        return log;
+    }
+    std::istringstream lines(all);
+    for (std::string line; log.wrong.empty() && std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string call;
+        size_t n = 0;
+        unsigned device = 0;
+        words >> call;
+        if (call == "bad" || !(words >> n) || n == 0 || n > log.handles.size() + (call == "open")) {
+            log.wrong = L"the log says \"" + std::wstring(line.begin(), line.end()) + L"\"";
+        } else if (call == "open") {
+            log.handles.emplace_back();
+            log.devices.push_back(words >> device ? device : 0);
+        } else {
+            log.handles[n - 1].insert(call);
+        }
+    }
+    return log;
+}
+
+// Empty when every handle in the log was reset and closed (a waveOut handle only reset when it
+// was written), else the first that was not; skip leaves out the last handles, still in use.
+std::wstring all_closed(const Log& log, bool input, size_t skip = 0) {
+    const std::wstring kind = input ? L"waveIn" : L"waveOut";
+    if (!log.wrong.empty()) {
+        return kind + L": " + log.wrong;
+    }
+    for (size_t i = 0; i + skip < log.handles.size(); ++i) {
+        const std::set<std::string>& calls = log.handles[i];
+        const bool needs_reset = input || calls.count("write");
+        if ((needs_reset && !calls.count("reset")) || !calls.count("close")) {
+            return kind + L" handle " + std::to_wstring(i + 1) +
+                   (calls.count("close") ? L" never reset" : L" never closed");
+        }
+    }
+    return L"";
+}
+
+std::wstring handles_left() {
+    std::wstring in = all_closed(log_of(inputs_file()), true),
+                 out = all_closed(log_of(device_file + L".opens"), false);
+    return in + (in.empty() || out.empty() ? L"" : L"; ") + out;
+}
+
+// Which icon a box shows, by its colours: Wine's warning is a yellow triangle, its information
+// sign blue.
+std::wstring icon_kind(HWND box) {
+    if (icon_in(box) != L"an icon") {
+        return icon_in(box);
+    }
+    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (class_of(c) != L"Static" || (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) {
+            continue;
+        }
+        const Pixels shot = settled(c);
+        int yellow = 0, blue = 0;
+        for (const DWORD p : shot) {
+            const int r = p >> 16 & 0xFF, g = p >> 8 & 0xFF, b = p & 0xFF;
+            yellow += r > 180 && g > 140 && b < 100;
+            blue += b > 150 && r < 120;
+        }
+        if (yellow > 30 && yellow > 3 * blue) {
+            return L"warning";
+        }
+        if (blue > 30 && blue > 3 * yellow) {
+            return L"information";
+        }
+        return L"<an icon neither yellow nor blue: " + std::to_wstring(yellow) + L" yellow, " +
+               std::to_wstring(blue) + L" blue pixels>";
+    }
+    return L"<no icon control>";
+}
+
+HWND check_box(App& app, DWORD ms) {
+    HWND found = nullptr;
+    poll(ms, [&] {
+        for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"#32770", kTitle.c_str()));) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            found = owner == app.pi.dwProcessId && IsWindowVisible(w) ? w : found;
+        }
+        return found != nullptr;
+    });
+    return found;
+}
+
+// Kelvane with a report of the device served, and no handle logged yet.
+bool reported(App& app, const std::wstring& what) {
+    write_file(device_file + L".opens", "");
+    write_file(inputs_file(), "");
+    if (!launch(app, exe, L"native")) {
+        return false;
+    }
+    PostMessageW(app.cmd, BM_CLICK, 0, 0);
+    return answer_box(app, what + L": the report", kFound) &&
+           check(!report_after_ok(app).empty(), what + L": a report to check");
+}
+
+// The last item of Picture1's context menu as drawn: "enabled" or "greyed", and whether its
+// label is as wide as "自动检测(A)" or as "正在自动检测…", by how much wider it is drawn than the
+// first item, "复制报告(C)", against how much wider each is set in the menu font. Another
+// process's menu cannot be asked for its items under Wine; its pixels can.
+std::wstring check_item_drawn(App& app) {
+    focus_picture(app);
+    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
+    key(app, VK_F10, VK_SHIFT);
+    HWND menu = menu_of(app);
+    const Pixels shot = menu ? settled(menu) : Pixels{};
+    RECT r = {};
+    GetClientRect(menu, &r);
+    key(app, VK_ESCAPE);
+    if (!menu || shot.empty() || shot.size() != size_t(r.right * r.bottom)) {
+        return menu ? L"<no picture of the menu>" : L"<no menu>";
+    }
+    constexpr int kFrame = 3;
+    const DWORD background = shot[(r.bottom - kFrame - 1) * r.right + r.right - kFrame - 1];
+    // Label bands: runs of rows with ink, taller than a separator.
+    struct Band {
+        int top, bottom, left, right;
+    };
+    std::vector<Band> bands;
+    for (int y = kFrame, top = -1; y <= r.bottom - kFrame; ++y) {
+        bool ink = false;
+        for (int x = kFrame; y < r.bottom - kFrame && x < r.right - kFrame && !ink; ++x) {
+            ink = shot[y * r.right + x] != background;
+        }
+        if (ink && top < 0) {
+            top = y;
+        } else if (!ink && top >= 0) {
+            if (y - top >= 5) {
+                bands.push_back({top, y, r.right, 0});
+            }
+            top = -1;
+        }
+    }
+    if (bands.size() < 2) {
+        return L"<" + std::to_wstring(bands.size()) + L" labels drawn>";
+    }
+    for (Band* b : {&bands.front(), &bands.back()}) {
+        for (int y = b->top; y < b->bottom; ++y) {
+            for (int x = kFrame; x < r.right - kFrame; ++x) {
+                if (shot[y * r.right + x] != background) {
+                    b->left = std::min(b->left, x), b->right = std::max(b->right, x + 1);
+                }
+            }
+        }
+    }
+    const auto luma = [](DWORD p) -> int {
+        return int(299 * (p >> 16 & 0xFF) + 587 * (p >> 8 & 0xFF) + 114 * (p & 0xFF)) / 1000;
+    };
+    const DWORD text = as_pixel(GetSysColor(COLOR_MENUTEXT));
+    const int low = std::min(luma(text), luma(background)),
+              high = std::max(luma(text), luma(background));
+    const Band& last = bands.back();
+    int in_text_colour = 0, dimmed = 0;
+    for (int y = last.top; y < last.bottom; ++y) {
+        for (int x = last.left; x < last.right; ++x) {
+            const DWORD p = shot[y * r.right + x];
+            in_text_colour += p == text;
+            dimmed += luma(p) > low + 16 && luma(p) < high - 16;
+        }
+    }
+    const std::wstring state = in_text_colour ? L"enabled"
+                               : dimmed > 20  ? L"greyed"
+                                              : L"<no label drawn>";
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    HDC dc = GetDC(nullptr);
+    HFONT font = CreateFontIndirectW(&metrics.lfMenuFont);
+    HGDIOBJ old = SelectObject(dc, font);
+    const auto width = [dc](const std::wstring& s) {
+        SIZE size = {};
+        GetTextExtentPoint32W(dc, s.c_str(), int(s.size()), &size);
+        return int(size.cx);
+    };
+    const int idle = width(L"自动检测(A)") - width(L"复制报告(C)"),
+              running = width(L"正在自动检测…") - width(L"复制报告(C)");
+    SelectObject(dc, old), DeleteObject(font), ReleaseDC(nullptr, dc);
+    const int drawn = (last.right - last.left) - (bands.front().right - bands.front().left);
+    return state + (std::abs(drawn - idle) < std::abs(drawn - running) ? L", 自动检测(A)"
+                                                                       : L", 正在自动检测…");
+}
+
+// The box the check ends with, its lines and icon; false when it never came.
+bool answered(App& app, const std::wstring& what, const Lines& want, const std::wstring& icon) {
+    HWND box = check_box(app, 30000);
+    if (!check(box != nullptr, what + L": the 自动检测 box appears", other_windows(app))) {
+        return false;
+    }
+    Lines got;
+    const std::wstring text = text_of(GetDlgItem(box, 0xFFFF));
+    for (size_t at = 0, end = 0; end != std::wstring::npos; at = end + 1) {
+        end = text.find(L'\n', at);
+        got.push_back(text.substr(at, end - at));
+    }
+    same_lines(got, want, what + L": the box says what was heard");
+    const std::wstring shown = icon_kind(box);
+    check(shown == icon && GetWindow(box, GW_OWNER) == app.form && GetDlgItem(box, IDOK) &&
+              !GetDlgItem(box, IDCANCEL),
+          what + L": an OK box owned by the form, with the " + icon + L" icon",
+          shown + (GetWindow(box, GW_OWNER) == app.form ? L"" : L", not owned by the form"));
+    PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
+    return poll(kWaitMs, [box] { return !IsWindow(box); });
+}
+
+Lines tones(const std::wstring& left, const std::wstring& right) {
+    return {L"左声道：" + left, L"右声道：" + right};
+}
+
+const std::wstring kHeard = L"听到，440 Hz，-12.0 dBFS";
+std::wstring unheard(const std::wstring& noise) {
+    return L"没听到（录音里只有 " + noise + L" dBFS 的噪声）";
+}
+
+// Noise of 100 on each sample has the power of a sine at 20 log10(100 / 32767) + 3.01 dB.
+constexpr int kNoise = 100;
+const std::wstring kNoiseDbfs = L"-47.3";
+
+const std::string kMonoRecord = record("Speaker", 100, 1, 1280, 1 | 4, 1, 4);
+
+const struct Case {
+    const wchar_t* what;
+    Recorder recorder;
+    const std::string* device;
+    unsigned play_rc;
+    Lines want;
+    const wchar_t* icon;
+    bool tone_first = false;  // a tone plays when the check is chosen
+} kCases[] = {
+    {L"both heard, a tone playing before",
+     {2, 0, 2, 3528},
+     &kWorkedRecord,
+     0,
+     tones(kHeard, kHeard) + Lines{L"往返延迟：80 ms", L"录音设备：" + kRecorder},
+     L"information",
+     true},
+    {L"channels swapped, 6 dB quieter",
+     {2, 0, 2, 2205, -6, true},
+     &kWorkedRecord,
+     0,
+     tones(L"听到，440 Hz，-18.0 dBFS", L"听到，440 Hz，-18.0 dBFS") +
+         Lines{L"左右声道接反：左声道的测试音出现在录音的右声道。", L"往返延迟：50 ms",
+               L"录音设备：" + kRecorder},
+     L"information"},
+    {L"right channel dead, noise",
+     {2, 0, 2, 3528, 0, false, "R", kNoise},
+     &kWorkedRecord,
+     0,
+     tones(kHeard, unheard(kNoiseDbfs)) + Lines{L"往返延迟：80 ms", L"录音设备：" + kRecorder},
+     L"warning"},
+    {L"noise only",
+     {2, 0, 2, 3528, 0, false, "LR", kNoise},
+     &kWorkedRecord,
+     0,
+     tones(unheard(kNoiseDbfs), unheard(kNoiseDbfs)) + Lines{L"录音设备：" + kRecorder, kHint},
+     L"warning"},
+    {L"60 dB too quiet",
+     {2, 0, 2, 3528, -60},
+     &kWorkedRecord,
+     0,
+     tones(unheard(L"-72.0"), unheard(L"-72.0")) + Lines{L"录音设备：" + kRecorder, kHint},
+     L"warning"},
+    {L"one-channel recorder",
+     {2, 0, 1, 4410},
+     &kWorkedRecord,
+     0,
+     tones(kHeard, kHeard) + Lines{L"录音设备只有一个声道（或两个声道相同），分不出左右。",
+                                   L"往返延迟：100 ms", L"录音设备：" + kRecorder},
+     L"information"},
+    {L"one-channel output device",
+     {2, 0, 2, 3528},
+     &kMonoRecord,
+     0,
+     {L"测试音：" + kHeard, L"往返延迟：80 ms", L"录音设备：" + kRecorder},
+     L"information"},
+    {L"no recorder", {0}, &kWorkedRecord, 0, {L"没有录音设备，无法自动检测。"}, L"warning"},
+    {L"recorder refused",
+     {2, MMSYSERR_ALLOCATED},
+     &kWorkedRecord,
+     0,
+     {L"无法录音：test winmm error 4"},
+     L"warning"},
+    {L"output refused",
+     {2, 0, 2, 3528},
+     &kWorkedRecord,
+     MMSYSERR_ALLOCATED,
+     {L"无法播放测试音：test winmm error 4"},
+     L"warning"},
+};
+
+// The check's output has begun once the test DLL logs a write.
+bool playing() {
+    return poll(kWaitMs, [] {
+        const Log out = log_of(device_file + L".opens");
+        return !out.handles.empty() && out.handles.back().count("write");
+    });
+}
+
+void results() {
+    for (const Case& c : kCases) {
+        App app;
+        serve_device(1, 0, *c.device, c.play_rc);
+        serve_recorder(c.recorder);
+        if (reported(app, c.what)) {
+            if (c.tone_first) {
+                choose(app, 'L');
+                check(playing(), std::wstring(c.what) + L": the tone plays");
+            }
+            choose(app, 'A');
+            if (answered(app, c.what, c.want, c.icon)) {
+                const Log in = log_of(inputs_file());
+                const bool opened = in.wrong.empty() && !in.devices.empty();
+                const std::wstring left = handles_left();
+                check(left.empty(), std::wstring(c.what) + L": every handle reset and closed",
+                      left);
+                if (c.recorder.devices >= 2 && c.recorder.open_rc == 0) {
+                    check(opened && in.devices == std::vector<unsigned>{1},
+                          std::wstring(c.what) + L": one recording, from the default recorder",
+                          opened ? L"device " + std::to_wstring(in.devices[0]) + L" of " +
+                                       std::to_wstring(in.devices.size()) + L" opened"
+                                 : L"nothing recorded");
+                }
+                check(done_with_gesture(app), std::wstring(c.what) + L": the window answers");
+            }
+        }
+        finish(app);
+    }
+}
+
+// Before any report the item is greyed and choosing it records nothing; once there is one it is
+// enabled.
+void menu_item() {
+    App app;
+    serve_device(1, 0, kWorkedRecord);
+    serve_recorder({2, 0, 2, 3528});
+    write_file(inputs_file(), "");
+    if (launch(app, exe, L"native")) {
+        const std::wstring before = check_item_drawn(app);
+        check(before == L"greyed, 自动检测(A)", L"自动检测(A) is greyed before the report", before);
+        choose(app, 'A');
+        key(app, VK_ESCAPE);
+        done_with_gesture(app);
+        const Log in = log_of(inputs_file());
+        check(in.wrong.empty() && in.handles.empty(),
+              L"自动检测(A) chosen before the report records nothing",
+              in.wrong.empty() ? std::to_wstring(in.handles.size()) + L" recordings" : in.wrong);
+        PostMessageW(app.cmd, BM_CLICK, 0, 0);
+        answer_box(app, L"menu item", kFound);
+        report_after_ok(app);
+        const std::wstring after = check_item_drawn(app);
+        check(after == L"enabled, 自动检测(A)", L"自动检测(A) is enabled once there is a report",
+              after);
+    }
+    finish(app);
+}
+
+// What stops a running check: no box follows, and the handles are reset and closed.
+const struct Cancel {
+    const wchar_t* what;
+    // Does it, and checks what it does besides; how many output handles stay in use.
+    size_t (*act)(App&);
+} kCancels[] = {
+    {L"测试声卡",
+     [](App& app) -> size_t {
+         PostMessageW(app.cmd, BM_CLICK, 0, 0);
+         answer_box(app, L"测试声卡 during the check", kFound);
+         return 0;
+     }},
+    {L"左声道测试音(&L)",
+     [](App& app) -> size_t {
+         choose(app, 'L');
+         const bool tone = poll(kWaitMs, [] {
+             std::string handed;
+             // The tone alone: its device id, format and 44100 stereo frames.
+             return read_file(device_file + L".tone", handed) &&
+                    handed.size() == sizeof(UINT) + sizeof(WAVEFORMATEX) + 44100 * 4;
+         });
+         check(tone, L"左声道测试音(&L) during the check: the tone plays");
+         return 1;
+     }},
+    {L"closing the window",
+     [](App& app) -> size_t {
+         PostMessageW(app.form, WM_SYSCOMMAND, SC_CLOSE, 0);
+         const DWORD start = GetTickCount();
+         const DWORD code = exit_code_within(app, 1000);
+         check(
+             code == 0, L"closed during the check: Kelvane ends with status 0 within 1 s",
+             std::to_wstring(code) + L" after " + std::to_wstring(GetTickCount() - start) + L" ms");
+         return 0;
+     }},
+};
+
+void cancelled() {
+    bool first = true;
+    for (const Cancel& c : kCancels) {
+        App app;
+        serve_device(1, 0, kWorkedRecord);
+        // Three times as slow, so that the check outlasts what is checked while it runs.
+        serve_recorder({2, 0, 2, 3528, 0, false, "-", 0, 3});
+        const std::wstring what = std::wstring(c.what) + L" during the check";
+        if (reported(app, what)) {
+            choose(app, 'A');
+            if (first) {
+                first = false;
+                // The Tab also tells that the choice was dealt with, its menu gone, before the
+                // menu is opened again.
+                const DWORD start = GetTickCount();
+                const bool keys = done_with_gesture(app, 1000);
+                check(keys, L"while the check runs the window takes a key at once",
+                      std::to_wstring(GetTickCount() - start) + L" ms, in front: " + in_front());
+                const std::wstring drawn = check_item_drawn(app);
+                check(drawn == L"greyed, 正在自动检测…",
+                      L"while the check runs its item reads 正在自动检测… and is greyed", drawn);
+            }
+            check(playing(), what + L": the check plays its tones");
+            const size_t in_use = c.act(app);
+            check(check_box(app, 8000) == nullptr, what + L": no 自动检测 box follows",
+                  other_windows(app));
+            const std::wstring in = all_closed(log_of(inputs_file()), true),
+                               out = all_closed(log_of(device_file + L".opens"), false, in_use);
+            check(in.empty() && out.empty(), what + L": every handle of the check reset and closed",
+                  in + L" " + out);
+        }
+        finish(app);
+    }
+}
+
+// The test DLL's recorder itself, loaded here from a copy and driven as a program that does the
+// check right would drive it, and as one that does not: output written at recording position P
+// must be heard from frame P + delay exactly, swapped when told; output written before the first
+// buffer came back must not be, and device 0 must hear nothing. A fault here would make every
+// latency line below mean nothing.
+struct Winmm {
+    HMODULE dll = nullptr;
+    template <typename F>
+    F at(const char* name) const {
+        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+    }
+};
+
+// The first frame at or after from where channel holds the click the output carried; -1 for
+// none.
+long long click_in(const std::vector<short>& rec, int channel, long long from = 0) {
+    for (size_t i = size_t(from) * 2 + channel; i < rec.size(); i += 2) {
+        if (rec[i] > 10000) {
+            return static_cast<long long>(i / 2);
+        }
+    }
+    return -1;
+}
+
+// Records stereo from device (WAVE_MAPPER or a number), writing a click on the output's left
+// channel once the first buffer is back (or at once, early), until 1 s past the write; returns the
+// recording, and where the click was written on its clock.
+std::vector<short> loop_once(const Winmm& w, UINT device, bool early, long long& written) {
+    std::vector<short> rec;
+    HWND sink =
+        CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    WAVEFORMATEX f = {WAVE_FORMAT_PCM, 2, 44100, 44100 * 4, 4, 16, 0};
+    HWAVEIN in = nullptr;
+    HWAVEOUT out = nullptr;
+    std::vector<short> buffers(8 * 4410 * 2), click(4410 * 2, 0);
+    click[0] = 30000;
+    WAVEHDR heads[8] = {}, played = {};
+    played.lpData = reinterpret_cast<char*>(click.data()), played.dwBufferLength = 4410 * 4;
+    written = -1;
+    if (w.at<decltype(&waveInOpen)>("waveInOpen")(&in, device, &f, DWORD_PTR(sink), 0,
+                                                  CALLBACK_WINDOW) != MMSYSERR_NOERROR) {
+        DestroyWindow(sink);
+        return rec;
+    }
+    for (int i = 0; i < 8; ++i) {
+        heads[i].lpData = reinterpret_cast<char*>(&buffers[i * 4410 * 2]);
+        heads[i].dwBufferLength = 4410 * 4;
+        w.at<decltype(&waveInPrepareHeader)>("waveInPrepareHeader")(in, &heads[i], sizeof *heads);
+        w.at<decltype(&waveInAddBuffer)>("waveInAddBuffer")(in, &heads[i], sizeof *heads);
+    }
+    w.at<decltype(&waveInStart)>("waveInStart")(in);
+    const auto play = [&] {
+        MMTIME at = {};
+        at.wType = TIME_SAMPLES;
+        w.at<decltype(&waveInGetPosition)>("waveInGetPosition")(in, &at, sizeof at);
+        w.at<decltype(&waveOutOpen)>("waveOutOpen")(&out, 0, &f, 0, 0, CALLBACK_NULL);
+        w.at<decltype(&waveOutPrepareHeader)>("waveOutPrepareHeader")(out, &played, sizeof played);
+        w.at<decltype(&waveOutWrite)>("waveOutWrite")(out, &played, sizeof played);
+        written = at.u.sample;
+    };
+    if (early) {
+        play();
+    }
+    const DWORD start = GetTickCount();
+    MSG m;
+    while ((written < 0 || static_cast<long long>(rec.size() / 2) < written + 44100) &&
+           GetTickCount() - start < 5000) {
+        if (!PeekMessageW(&m, sink, MM_WIM_DATA, MM_WIM_DATA, PM_REMOVE)) {
+            Sleep(5);
+            continue;
+        }
+        WAVEHDR* h = reinterpret_cast<WAVEHDR*>(m.lParam);
+        const short* data = reinterpret_cast<const short*>(h->lpData);
+        rec.insert(rec.end(), data, data + h->dwBytesRecorded / 2);
+        if (written < 0 && h->dwBytesRecorded > 0) {
+            play();
+        }
+        w.at<decltype(&waveInAddBuffer)>("waveInAddBuffer")(in, h, sizeof *h);
+    }
+    w.at<decltype(&waveInReset)>("waveInReset")(in);
+    w.at<decltype(&waveOutReset)>("waveOutReset")(out);
+    for (WAVEHDR& h : heads) {
+        w.at<decltype(&waveInUnprepareHeader)>("waveInUnprepareHeader")(in, &h, sizeof h);
+    }
+    w.at<decltype(&waveInClose)>("waveInClose")(in);
+    w.at<decltype(&waveOutUnprepareHeader)>("waveOutUnprepareHeader")(out, &played, sizeof played);
+    w.at<decltype(&waveOutClose)>("waveOutClose")(out);
+    DestroyWindow(sink);
+    return rec;
+}
+
+void recorder_itself() {
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    const std::wstring copy = std::wstring(tmp) + L"kelvane_recorder_check.dll";
+    Winmm w;
+    if (CopyFileW((here + L"fake\\winmm.dll").c_str(), copy.c_str(), FALSE)) {
+        w.dll = LoadLibraryW(copy.c_str());
+    }
+    if (!check(w.dll != nullptr, L"the test DLL's recorder loads in the driver")) {
+        return;
+    }
+    serve_device(1, 0, kWorkedRecord);
+    // The handles are numbered from 1 in this process, across the cases.
+    write_file(inputs_file(), "");
+    const struct {
+        const wchar_t* what;
+        UINT device;
+        bool swap, early;
+        int channel;  // where the click must be heard, -1 nowhere
+    } cases[] = {
+        {L"on the default recorder", WAVE_MAPPER, false, false, 0},
+        {L"swapped", WAVE_MAPPER, true, false, 1},
+        {L"played before the recording came back", WAVE_MAPPER, false, true, -1},
+        {L"on device 0", 0, false, false, -1},
+    };
+    for (const auto& c : cases) {
+        Recorder r{2, 0, 2, 1234};
+        r.swap = c.swap;
+        serve_recorder(r);
+        long long written = -1;
+        const std::vector<short> rec = loop_once(w, c.device, c.early, written);
+        const long long left = click_in(rec, 0), right = click_in(rec, 1);
+        const long long want = c.channel < 0 ? -1 : written + 1234;
+        const long long got = c.channel == 1 ? right : left, other = c.channel == 1 ? left : right;
+        const std::wstring left_open = all_closed(log_of(inputs_file()), true);
+        check(written >= 0 && got == want && other == -1 && left_open.empty(),
+              L"the test DLL's recorder " + std::wstring(c.what) +
+                  (c.channel < 0 ? L": the click is not heard"
+                                 : L": the click heard at the position written plus the delay"),
+              L"written at " + std::to_wstring(written) + L", heard left at " +
+                  std::to_wstring(left) + L", right at " + std::to_wstring(right) + L" of " +
+                  std::to_wstring(rec.size() / 2) + L" frames " + left_open);
+    }
+    FreeLibrary(w.dll);
+    DeleteFileW(copy.c_str());
+}
+
+}  // namespace
+
+void loopback() {
+    recorder_itself();
+    menu_item();
+    results();
+    cancelled();
+    serve_device(1, 0, kWorkedRecord);
+    DeleteFileW((device_file + L".in").c_str());
+}
+
+}  // namespace e2e
