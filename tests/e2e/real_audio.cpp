@@ -340,12 +340,15 @@ const LoopbackCase kLoopbackCases[] = {
 };
 
 // The default recording device as this Wine names it to the driver: the wave mapper's preferred
-// input, which follows the server's default source. Empty, and failed, when it does not say.
+// input, which Wine gives as the mapper itself while the user has chosen none; then device 0,
+// winepulse's input that follows the server's default source. Empty, and failed, when Wine does
+// not say.
 std::wstring recorder_by_wine() {
     DWORD id = 0, flags = 0;
     if (waveInMessage(reinterpret_cast<HWAVEIN>(WAVE_MAPPER), DRVM_MAPPER_PREFERRED_GET,
                       reinterpret_cast<DWORD_PTR>(&id),
-                      reinterpret_cast<DWORD_PTR>(&flags)) != MMSYSERR_NOERROR) {
+                      reinterpret_cast<DWORD_PTR>(&flags)) != MMSYSERR_NOERROR ||
+        id >= waveInGetNumDevs()) {
         id = 0;
     }
     WAVEINCAPSW caps = {};

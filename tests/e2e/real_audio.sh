@@ -394,8 +394,12 @@ scenario() {
         cat "$state/driver.out"
         # A figure, not a check: the round trip Kelvane's box gave.
         case $name in loopback*)
-            echo "loopback latency over $kind ($name): $(cat "$state/loopback-latency" 2>/dev/null ||
-                echo "none shown") ms" ;;
+            if [ -s "$state/loopback-latency" ]; then
+                echo "loopback latency over $kind ($name): $(cat "$state/loopback-latency") ms"
+            else
+                echo "loopback latency over $kind ($name): none shown"
+            fi
+            ;;
         esac
         read -r n status_failed < <(awk '/^[0-9]+ passed, [0-9]+ failed$/ { p += $1; f += $3 }
             END { print p + 0, f + 0 }' "$state/driver.out")
