@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "app/dpi.h"
+#include "app/loopback_lines.h"
 #include "app/presence.h"
 #include "app/report_content.h"
 #include "app/twips.h"
@@ -97,12 +98,33 @@ LRESULT frmKelvane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             if (LOWORD(wParam) == kCmdTestId && HIWORD(wParam) == BN_CLICKED) {
                 CmdTest_Click();
             } else if (reinterpret_cast<HWND>(lParam) == Picture1.hwnd()) {
-                PlayTone(LOWORD(wParam));
+                if (LOWORD(wParam) == ReportSurface::kLoopbackCommand) {
+                    StartLoopback();
+                } else {
+                    PlayTone(LOWORD(wParam));
+                }
             }
             return 0;
         case MM_WOM_DONE:
             player_.OnDone(reinterpret_cast<HWAVEOUT>(wParam));
+            loopback_.OnPlayed(reinterpret_cast<HWAVEOUT>(wParam));
             return 0;
+        case MM_WIM_DATA:
+            if (loopback_.OnRecorded(reinterpret_cast<HWAVEIN>(wParam),
+                                     reinterpret_cast<WAVEHDR*>(lParam))) {
+                FinishLoopback();
+            }
+            return 0;
+        case WM_TIMER:
+            if (wParam == LoopbackCheck::kDeadlineTimer) {
+                FinishLoopback();
+            }
+            return 0;
+        case WM_SETCURSOR:
+            if (OnSetCursor(lParam)) {
+                return TRUE;
+            }
+            break;
         case WM_ACTIVATE:
             OnActivate(wParam);
             return 0;
@@ -117,6 +139,7 @@ LRESULT frmKelvane::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
         case WM_DESTROY:
+            CancelLoopback();
             player_.Stop();
             PostQuitMessage(0);
             return 0;
@@ -179,6 +202,7 @@ void frmKelvane::ApplyDpi(UINT dpi) {
 }
 
 void frmKelvane::CmdTest_Click() {
+    CancelLoopback();
     player_.Stop();
     Picture1.Clear();
     if (!TestCard()) {
@@ -188,6 +212,7 @@ void frmKelvane::CmdTest_Click() {
     for (const kelvane::PrintStatement& statement : kelvane::ComposeReport(caps)) {
         Picture1.Print(statement);
     }
+    reportChannels_ = caps.wChannels;
     Picture1.SetToneChannels(caps.wChannels);
 }
 
@@ -215,6 +240,7 @@ void frmKelvane::PlayTone(UINT command) {
         default:
             return;
     }
+    CancelLoopback();
     const UINT rc = player_.Play(hwnd_, channel);
     if (rc != MMSYSERR_NOERROR) {
         // Built in place: string concatenation would add runtime imports.
@@ -225,5 +251,82 @@ void frmKelvane::PlayTone(UINT command) {
         }
         player_.ErrorText(rc, reason, static_cast<UINT>(prompt + std::size(prompt) - reason));
         MessageBoxW(hwnd_, prompt, L"测试音", MB_OK | MB_ICONWARNING);
+    }
+}
+
+void frmKelvane::StartLoopback() {
+    player_.Stop();
+    if (!loopback_.Start(hwnd_, reportChannels_)) {
+        ShowLoopbackOutcome(loopback_.Finish());
+        return;
+    }
+    Picture1.SetLoopbackRunning(true);
+    RefreshCursor();
+}
+
+void frmKelvane::FinishLoopback() {
+    // The check is over before its box shows: the box's own message loop must not feed it.
+    const LoopbackOutcome outcome = loopback_.Finish();
+    Picture1.SetLoopbackRunning(false);
+    RefreshCursor();
+    ShowLoopbackOutcome(outcome);
+}
+
+// Ended by the user's next step: that step is the answer, so no box.
+void frmKelvane::CancelLoopback() {
+    if (loopback_.Running()) {
+        loopback_.Cancel();
+        Picture1.SetLoopbackRunning(false);
+        RefreshCursor();
+    }
+}
+
+void frmKelvane::ShowLoopbackOutcome(const LoopbackOutcome& outcome) {
+    kelvane::LoopbackLines result = {{}, false};
+    switch (outcome.kind) {
+        case LoopbackOutcome::Kind::NoRecorder:
+            result.lines = {kelvane::kLoopbackNoRecorder};
+            break;
+        case LoopbackOutcome::Kind::CannotRecord:
+            result.lines = {kelvane::CannotRecordLine(outcome.reason)};
+            break;
+        case LoopbackOutcome::Kind::CannotPlay:
+            result.lines = {kelvane::CannotPlayLine(outcome.reason)};
+            break;
+        case LoopbackOutcome::Kind::Judged:
+            result = kelvane::ComposeLoopbackLines(outcome.judgement, outcome.recorderName);
+            break;
+    }
+    std::u16string text;
+    for (const std::u16string& line : result.lines) {
+        text += (text.empty() ? u"" : u"\n") + line;
+    }
+    MessageBoxW(hwnd_, Wide(text.c_str()), L"自动检测",
+                MB_OK | (result.allHeard ? MB_ICONINFORMATION : MB_ICONWARNING));
+}
+
+// While the check runs the window works on, as the app-starting cursor says; the sizing
+// borders keep their own cursors.
+bool frmKelvane::OnSetCursor(LPARAM lParam) {
+    const int hit = LOWORD(lParam);
+    if (!loopback_.Running() || (hit >= HTSIZEFIRST && hit <= HTSIZELAST)) {
+        return false;
+    }
+    SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
+    return true;
+}
+
+// The cursor changes when the mouse next moves; a user holding it still over the window is told
+// at once.
+void frmKelvane::RefreshCursor() {
+    POINT at;
+    if (!GetCursorPos(&at)) {
+        return;
+    }
+    HWND under = WindowFromPoint(at);
+    if (under && (under == hwnd_ || IsChild(hwnd_, under))) {
+        const LRESULT hit = SendMessageW(under, WM_NCHITTEST, 0, MAKELPARAM(at.x, at.y));
+        SendMessageW(under, WM_SETCURSOR, reinterpret_cast<WPARAM>(under),
+                     MAKELPARAM(hit, WM_MOUSEMOVE));
     }
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "device/Module1.h"
+#include "device/loopback_check.h"
 #include "device/tone_player.h"
 #include "report/report_surface.h"
 #include "win32/scoped_gdi.h"
@@ -35,6 +36,12 @@ class frmKelvane {
     void CmdTest_Click();
     bool TestCard();
     void PlayTone(UINT command);
+    void StartLoopback();
+    void FinishLoopback();
+    void CancelLoopback();
+    void ShowLoopbackOutcome(const LoopbackOutcome& outcome);
+    bool OnSetCursor(LPARAM lParam);
+    void RefreshCursor();
 
     HWND hwnd_ = nullptr;
     HINSTANCE instance_ = nullptr;
@@ -43,6 +50,8 @@ class frmKelvane {
     HWND lastFocus_ = nullptr;
     Module1 winmm_;
     TonePlayer player_;
+    LoopbackCheck loopback_;
+    int reportChannels_ = 0;  // what the report said of device 0
     ScopedFont font_;
     ScopedIcon bigIcon_, smallIcon_;
 };

@@ -17,6 +17,8 @@ add_executable(Kelvane WIN32
   device/Module1.cpp
   device/system_winmm.cpp
   device/tone_player.cpp
+  device/wave_recorder.cpp
+  device/loopback_check.cpp
   device/device_query.cpp
   report/report_surface.cpp
   win32/clipboard.cpp

@@ -14,3 +14,23 @@ HMODULE LoadWinmmFromSystemFolder() {
     lstrcpyW(path + length, L"\\winmm.dll");
     return LoadLibraryW(path);
 }
+
+// Plain buffers: std::wstring would bring libstdc++'s prebuilt one, exception machinery and all.
+void ErrorNumberText(UINT error, wchar_t* text, UINT size) {
+    wchar_t digits[16];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<wchar_t>(L'0' + error % 10);
+        error /= 10;
+    } while (error != 0);
+    UINT at = 0;
+    for (const wchar_t* p = L"MMSYSERR "; *p && at + 1 < size; ++p) {
+        text[at++] = *p;
+    }
+    while (n > 0 && at + 1 < size) {
+        text[at++] = digits[--n];
+    }
+    if (size > 0) {
+        text[at] = L'\0';
+    }
+}

@@ -1,6 +1,6 @@
 // winmm.dll from the system folder only: a winmm.dll lying beside the exe (a
-// Downloads folder, say) must never run inside it. Module1 and the tone
-// player each bind their entries from it, on first use.
+// Downloads folder, say) must never run inside it. Module1, the tone
+// player and the recorder each bind their entries from it, on first use.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +15,9 @@ using ScopedModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, FreeModule>
 
 // Null when it could not be loaded.
 HMODULE LoadWinmmFromSystemFolder();
+
+// When winmm has no text for an error: its number at least, cut to size characters.
+void ErrorNumberText(UINT error, wchar_t* text, UINT size);
 
 template <typename Fn>
 Fn BindEntry(HMODULE module, const char* name) {

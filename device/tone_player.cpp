@@ -1,5 +1,7 @@
 #include "device/tone_player.h"
 
+#include <utility>
+
 #include "device/system_winmm.h"
 
 // A failed load is not retried: the answer would not change while the program runs.
@@ -22,12 +24,17 @@ bool TonePlayer::Bind() {
 }
 
 UINT TonePlayer::Play(HWND notify, kelvane::ToneChannel channel) {
+    const UINT rc = Prepare(notify, kelvane::MakeTestTone(channel),
+                            channel == kelvane::ToneChannel::Mono ? 1 : 2);
+    return rc == MMSYSERR_NOERROR ? Write() : rc;
+}
+
+UINT TonePlayer::Prepare(HWND notify, std::vector<std::int16_t> samples, WORD channels) {
     Stop();
     if (!Bind()) {
         return MMSYSERR_NODRIVER;
     }
-    samples_ = kelvane::MakeTestTone(channel);
-    const WORD channels = channel == kelvane::ToneChannel::Mono ? 1 : 2;
+    samples_ = std::move(samples);
     WAVEFORMATEX format = {};
     format.wFormatTag = WAVE_FORMAT_PCM;
     format.nChannels = channels;
@@ -45,9 +52,17 @@ UINT TonePlayer::Play(HWND notify, kelvane::ToneChannel channel) {
     header_.dwBufferLength = static_cast<DWORD>(samples_.size() * sizeof(std::int16_t));
     rc = prepare_(device_, &header_, sizeof header_);
     prepared_ = rc == MMSYSERR_NOERROR;
-    if (rc == MMSYSERR_NOERROR) {
-        rc = write_(device_, &header_, sizeof header_);
+    if (rc != MMSYSERR_NOERROR) {
+        Close();
     }
+    return rc;
+}
+
+UINT TonePlayer::Write() {
+    if (!prepared_) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    const UINT rc = write_(device_, &header_, sizeof header_);
     if (rc != MMSYSERR_NOERROR) {
         Close();
     }
@@ -76,26 +91,8 @@ void TonePlayer::Close() {
     device_ = nullptr;
 }
 
-// Plain buffers: std::wstring would bring libstdc++'s prebuilt one, exception machinery and all.
 void TonePlayer::ErrorText(UINT error, wchar_t* text, UINT size) {
-    if (Bind() && errorText_ && errorText_(error, text, size) == MMSYSERR_NOERROR) {
-        return;
-    }
-    // No text to be had: the number at least.
-    wchar_t digits[16];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<wchar_t>(L'0' + error % 10);
-        error /= 10;
-    } while (error != 0);
-    UINT at = 0;
-    for (const wchar_t* p = L"MMSYSERR "; *p && at + 1 < size; ++p) {
-        text[at++] = *p;
-    }
-    while (n > 0 && at + 1 < size) {
-        text[at++] = digits[--n];
-    }
-    if (size > 0) {
-        text[at] = L'\0';
+    if (!Bind() || !errorText_ || errorText_(error, text, size) != MMSYSERR_NOERROR) {
+        ErrorNumberText(error, text, size);
     }
 }

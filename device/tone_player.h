@@ -23,12 +23,18 @@ class TonePlayer {
     // Stops a tone still playing, then starts this one. MMSYSERR_NOERROR once
     // it plays; otherwise winmm's error, with nothing left open.
     UINT Play(HWND notify, kelvane::ToneChannel channel);
+    // Play in two steps, for a caller that must note the moment between them: opens device 0 for
+    // these 16-bit samples at the tone's rate (channels interleaved) and makes them ready, then
+    // hands them over. Either leaves nothing open when it fails.
+    UINT Prepare(HWND notify, std::vector<std::int16_t> samples, WORD channels);
+    UINT Write();
+    bool Playing() const { return device_ != nullptr; }
     // Ends a playing tone at once; nothing to do when none plays.
     void Stop();
     // MM_WOM_DONE for device: the tone has played out. A notice for a tone
     // already stopped is ignored.
     void OnDone(HWAVEOUT device);
-    // The platform's own text for a winmm error, cut to size characters.
+    // The platform's own text for a waveOut error, cut to size characters.
     void ErrorText(UINT error, wchar_t* text, UINT size);
 
   private:

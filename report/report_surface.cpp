@@ -171,6 +171,11 @@ void ReportSurface::ShowContextMenu(LPARAM screenPoint) {
         AppendMenuW(menu.get(), tone, kToneLeftCommand, L"左声道测试音(&L)");
         AppendMenuW(menu.get(), tone, kToneRightCommand, L"右声道测试音(&R)");
     }
+    if (loopbackRunning_) {
+        AppendMenuW(menu.get(), MF_STRING | MF_GRAYED, kLoopbackCommand, L"正在自动检测…");
+    } else {
+        AppendMenuW(menu.get(), tone, kLoopbackCommand, L"自动检测(&A)");
+    }
     const UINT chosen = TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
                                        at.x, at.y, 0, hwnd_, nullptr);
     if (chosen == kCopyCommand) {

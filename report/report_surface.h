@@ -4,8 +4,9 @@
 // paint, so covering, minimising or a message box never erases the report.
 // Its window text is the report, for screen readers, and the same text is
 // what Ctrl+C, Ctrl+Insert and its context menu put on the clipboard. The
-// menu also offers a test tone on the reported device; the tone is not the
-// report's business, so that choice goes to the parent as a WM_COMMAND.
+// menu also offers a test tone on the reported device, and the automatic check
+// that plays and listens; sound is not the report's business, so those choices
+// go to the parent as a WM_COMMAND.
 #pragma once
 
 #include <windows.h>
@@ -23,6 +24,7 @@ class ReportSurface {
     // The context menu's tone choices, as the parent receives them in
     // WM_COMMAND (the surface's window in lParam).
     static constexpr UINT kToneLeftCommand = 2, kToneRightCommand = 3, kToneMonoCommand = 4;
+    static constexpr UINT kLoopbackCommand = 5;
     static bool Register(HINSTANCE instance);
 
     HWND Create(HWND parent, int id, HINSTANCE instance);
@@ -38,6 +40,8 @@ class ReportSurface {
     // The channel count the report gives its device: one tone item for 1,
     // left and right for more, greyed for none (or no report).
     void SetToneChannels(int channels);
+    // While the automatic check runs, its item says so and cannot be chosen again.
+    void SetLoopbackRunning(bool running) { loopbackRunning_ = running; }
 
   private:
     template <typename Owner>
@@ -61,5 +65,6 @@ class ReportSurface {
     int lineHeight_ = 0;
     bool hideFocusCue_ = false;
     int toneChannels_ = 0;
+    bool loopbackRunning_ = false;
     std::vector<std::u16string> lines_;
 };

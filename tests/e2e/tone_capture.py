@@ -30,6 +30,8 @@ DRY = 3
 # the threshold it is still below half its peak; a tone that starts or ends louder was cut there.
 EDGE = RATE // 500
 PERIOD = RATE // 440 + 1
+# How long a resampler's answer to a hard cut lasts, either side of it.
+CUT_RESPONSE = 32
 # Between its fades the tone stays near its peak: a dip below this in 10 ms blocks is a tone that
 # ended and started again.
 STEADY = 0.8 * PEAK
@@ -83,6 +85,17 @@ def rising_through_zero(samples):
     return [i for i, (a, b) in enumerate(zip(samples, samples[1:])) if a < 0 <= b]
 
 
+def crossings(piece):
+    """Where a piece's tone rises through zero, from the piece's first sample, leaving out its
+    edges: where the server ran dry the resampler answers the hard cut with a few samples that
+    are neither silence nor the tone, and may cross zero anywhere."""
+    loud = [i for i, s in enumerate(piece) if abs(s) >= THRESHOLD]
+    if not loud:
+        return []
+    first, last = loud[0] + CUT_RESPONSE, loud[-1] + 1 - CUT_RESPONSE
+    return [first + c for c in rising_through_zero(piece[first:last])]
+
+
 def lost_data(samples, rising):
     """Where the tone jumps to another phase, or None: a steady tone rises through zero once a
     period, at the same spacing throughout, joins included when nothing was lost."""
@@ -101,11 +114,8 @@ def phase_jump(pieces, starts):
     step, or skips what it missed (PulseAudio), so that they run on in step in the recording's own
     time; either way nothing of the tone was lost but what the silence stood for. Anything else
     lost data. In step means on the period of the longest piece, within 8 % of it."""
-    crossings = []
-    for piece in pieces:
-        loud = [i for i, s in enumerate(piece) if abs(s) >= THRESHOLD] or [0]
-        crossings.append([loud[0] + c for c in rising_through_zero(piece[loud[0]:loud[-1] + 1])])
-    longest = max(crossings, key=len)
+    rising = [crossings(piece) for piece in pieces]
+    longest = max(rising, key=len)
     if len(longest) < 10:
         return False
     period = (longest[-1] - longest[0]) / (len(longest) - 1)
@@ -115,9 +125,9 @@ def phase_jump(pieces, starts):
         return min(off, 1 - off) <= 0.08
 
     for k in range(len(pieces) - 1):
-        if not crossings[k] or not crossings[k + 1]:
+        if not rising[k] or not rising[k + 1]:
             continue
-        before, after = crossings[k][-1], crossings[k + 1][0]
+        before, after = rising[k][-1], rising[k + 1][0]
         put_together = len(pieces[k]) - before + after
         as_recorded = starts[k + 1] + after - starts[k] - before
         if not in_step(put_together) and not in_step(as_recorded):
@@ -165,12 +175,15 @@ def main():
         parts = [loud_part(piece) for piece in pieces]
         sounding = [s for part in parts for s in part]
         seconds = len(whole) / RATE
-        rising = sum(len(rising_through_zero(part)) for part in parts)
-        hz = rising / (len(sounding) / RATE)
+        # Periods over the frames they span, piece by piece: a count over the whole length
+        # would be off by the pieces' edges.
+        spans_of = [c for c in map(crossings, pieces) if len(c) > 1]
+        hz = (RATE * sum(len(c) - 1 for c in spans_of) / sum(c[-1] - c[0] for c in spans_of)
+              if spans_of else 0.0)
         level = 20 * math.log10(max(rms(sounding), 1e-9) / 32768)
         beside = rms(channels[other][span[0]:span[1]])
         below = 20 * math.log10(max(rms(sounding), 1e-9) / beside) if beside else math.inf
-        lost = next((at for at in (lost_data(part, rising_through_zero(part)) for part in parts)
+        lost = next((at for at in (lost_data(piece, crossings(piece)) for piece in pieces)
                      if at is not None), None)
         if lost is None and len(pieces) > 1 and phase_jump(pieces, starts):
             lost = 'where the server ran dry'

@@ -58,6 +58,11 @@ CASES = [
      left_then_right(first=t[:20000] + silence(0.005) + t[20000 + 220:]), 0),
     ('the server running dry for 4 ms in a right tone at 460 Hz still fails',
      left_then_right(second=tone(hz=460)[:30000] + silence(0.004) + tone(hz=460)[30000:]), 1),
+    # As recorded through PipeWire: the resampler answers the hard cut on either side of the
+    # silence with a few samples that are neither, some of them crossing zero.
+    ('the server running dry, with the resampler ringing at its edges, is taken out',
+     left_then_right(first=t[:29997] + [-2730, 366, -331, 260, -171, 84] + silence(0.005) +
+                     [79, -166, 255, -328, 370, 402, -816] + t[30004:]), 0),
     ('data lost where the server ran dry is a dropout',
      left_then_right(first=t[:20000] + silence(0.01) + t[20250:]), 2),
     ('the left tone played twice fails',

@@ -48,12 +48,10 @@ MUTANTS = {
     'tone-without-fade': ('device/test_tone.cpp', 'if (fromEdge >= kToneFadeFrames) {',
                           'if (true) {', ['tone']),
     'tone-blocks-the-window': ('device/tone_player.cpp',
-                               '    if (rc != MMSYSERR_NOERROR) {\n        Close();\n    }\n'
-                               '    return rc;\n}',
+                               '    const UINT rc = write_(device_, &header_, sizeof header_);\n',
+                               '    const UINT rc = write_(device_, &header_, sizeof header_);\n'
                                '    while (rc == MMSYSERR_NOERROR && !(header_.dwFlags & WHDR_DONE)) {\n'
-                               '        Sleep(10);\n    }\n'
-                               '    if (rc != MMSYSERR_NOERROR) {\n        Close();\n    }\n'
-                               '    return rc;\n}', ['tone']),
+                               '        Sleep(10);\n    }\n', ['tone']),
     'button-keeps-tone': ('app/frmKelvane.cpp', '    player_.Stop();\n    Picture1.Clear();',
                           '    Picture1.Clear();', ['tone']),
     'choice-keeps-old-tone': ('device/tone_player.cpp', '    Stop();\n    if (!Bind()) {',
@@ -63,6 +61,34 @@ MUTANTS = {
                                   ['tone']),
     'negative-channels-enables-tones': ('report/report_surface.cpp', 'toneChannels_ <= 0',
                                         'toneChannels_ == 0', ['tone']),
+    'loopback-ignores-recorded-channel': (
+        'device/loopback_judgement.cpp',
+        'tone.strongerIn = stronger == 0 ? RecordedSide::Left : RecordedSide::Right;',
+        'tone.strongerIn = tone.channel == ToneChannel::Left ? RecordedSide::Left : '
+        'RecordedSide::Right;', ['loopback']),
+    'loopback-heard-at-any-level': ('device/loopback_judgement.cpp',
+                                    'tone.heard = tone.levelDbfs >= kHeardMinDbfs &&\n'
+                                    '                     tone.levelDbfs - tone.floorDbfs >= '
+                                    'kHeardAboveFloorDb && pitch[i] > 0 &&',
+                                    'tone.heard = pitch[i] > 0 &&', ['loopback']),
+    'loopback-plays-before-recording': ('device/loopback_check.cpp',
+                                        '    running_ = true;\n    return true;',
+                                        '    running_ = true;\n    PlayTones();\n    return true;',
+                                        ['loopback']),
+    'loopback-records-output-device': ('device/wave_recorder.cpp',
+                                       'open_(&device_, WAVE_MAPPER, &format',
+                                       'open_(&device_, 0, &format', ['loopback']),
+    'loopback-blocks-the-window': ('app/frmKelvane.cpp',
+                                   '    Picture1.SetLoopbackRunning(true);\n',
+                                   '    Picture1.SetLoopbackRunning(true);\n'
+                                   '    for (MSG msg; loopback_.Running();) {\n'
+                                   '        if (PeekMessageW(&msg, hwnd_, MM_WOM_OPEN, MM_WIM_DATA, '
+                                   'PM_REMOVE)) {\n'
+                                   '            DispatchMessageW(&msg);\n'
+                                   '        } else {\n'
+                                   '            Sleep(5);\n'
+                                   '        }\n'
+                                   '    }\n', ['loopback']),
     'no-watermark': ('report/report_surface.cpp', '    if (!icon_) {\n        return;\n    }\n'
                      '    const COLORREF', '    if (icon_) {\n        return;\n    }\n'
                      '    const COLORREF', ['legibility']),
