@@ -306,6 +306,10 @@ std::wstring icon_in(HWND box) {
 // background, and set against the screen. The closest wins if it is close: a few pixels may differ
 // where the screen's depth rounded a blended edge.
 std::wstring stock_icon_in(HWND box) {
+    const std::wstring any = icon_in(box);
+    if (any != L"an icon") {
+        return any;
+    }
     HWND control = nullptr;
     for (HWND c = GetWindow(box, GW_CHILD); c && !control; c = GetWindow(c, GW_HWNDNEXT)) {
         if (class_of(c) == L"Static" && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&

@@ -440,6 +440,9 @@ void loopback(const std::wstring& dir, const LoopbackCase& c) {
     check(title == L"自动检测" && buttons == 1 && GetWindow(box, GW_OWNER) == app.form,
           what + L": a box titled 自动检测 with one button, owned by the form",
           L"title \"" + title + L"\", " + std::to_wstring(buttons) + L" buttons");
+    std::wstring shown = text;
+    std::replace(shown.begin(), shown.end(), L'\n', L'|');
+    say(L"note: the box says \"" + shown + L"\"");
     Lines shapes = c.shapes;
     shapes.push_back(L"录音设备：" + regex_quoted(recorder));
     int latency = -1;
