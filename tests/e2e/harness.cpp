@@ -301,6 +301,76 @@ std::wstring icon_in(HWND box) {
     return L"no icon";
 }
 
+// Another process's icon handle means nothing here, so the icon is told by its picture: each stock
+// icon is drawn as this process draws it, stretched to the control and over the control's own
+// background, and set against the screen. The closest wins if it is close: a few pixels may differ
+// where the screen's depth rounded a blended edge.
+std::wstring stock_icon_in(HWND box) {
+    const std::wstring any = icon_in(box);
+    if (any != L"an icon") {
+        return any;
+    }
+    HWND control = nullptr;
+    for (HWND c = GetWindow(box, GW_CHILD); c && !control; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (class_of(c) == L"Static" && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+            IsWindowVisible(c)) {
+            control = c;
+        }
+    }
+    RECT r = {};
+    if (!control || !GetClientRect(control, &r) || r.right <= 0 || r.bottom <= 0) {
+        return L"no icon shown";
+    }
+    const Pixels shot = settled(control);
+    if (shot.size() != size_t(r.right) * size_t(r.bottom)) {
+        return L"<the screen could not be read>";
+    }
+    const std::pair<LPCWSTR, const wchar_t*> stock[] = {{IDI_INFORMATION, L"information"},
+                                                        {IDI_WARNING, L"warning"},
+                                                        {IDI_ERROR, L"error"},
+                                                        {IDI_QUESTION, L"question"}};
+    const wchar_t* best = nullptr;
+    size_t fewest = shot.size() + 1;
+    for (const auto& [id, name] : stock) {
+        BITMAPINFO bi = {top_down(r.right, r.bottom), {}};
+        void* bits = nullptr;
+        HDC screen = GetDC(nullptr), mem = CreateCompatibleDC(screen);
+        HBITMAP bmp = CreateDIBSection(mem, &bi, 0, &bits, nullptr, 0);
+        HGDIOBJ old = SelectObject(mem, bmp);
+        // The icon's corner is the background it was drawn over.
+        HBRUSH back = CreateSolidBrush(RGB(shot[0] >> 16 & 255, shot[0] >> 8 & 255, shot[0] & 255));
+        FillRect(mem, &r, back);
+        DeleteObject(back);
+        const bool drawn = bmp && DrawIconEx(mem, 0, 0, LoadIconW(nullptr, id), r.right, r.bottom,
+                                             0, nullptr, DI_NORMAL);
+        GdiFlush();
+        size_t differ = shot.size();
+        if (drawn) {
+            differ = 0;
+            const auto* own = static_cast<const DWORD*>(bits);
+            for (size_t i = 0; i < shot.size(); ++i) {
+                for (int shift = 0; shift < 24; shift += 8) {
+                    const int a = shot[i] >> shift & 255, b = own[i] >> shift & 255;
+                    if (a - b > 24 || b - a > 24) {
+                        ++differ;
+                        break;
+                    }
+                }
+            }
+        }
+        SelectObject(mem, old), DeleteObject(bmp), DeleteDC(mem), ReleaseDC(nullptr, screen);
+        if (differ < fewest) {
+            fewest = differ, best = name;
+        }
+    }
+    if (best && fewest * 20 <= shot.size()) {
+        return best;
+    }
+    return L"an icon unlike the stock ones (closest " + std::wstring(best ? best : L"none") +
+           L", " + std::to_wstring(fewest) + L" of " + std::to_wstring(shot.size()) +
+           L" pixels off)";
+}
+
 // The box must come over an already cleared surface and say exactly what the contract says.
 bool answer_box(App& app, const std::wstring& what, const std::wstring& expected) {
     HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs), ok = GetDlgItem(box, IDOK);

@@ -121,6 +121,9 @@ std::wstring other_windows(App& app);
 
 // "no icon" or "an icon", as a message box's icon controls show.
 std::wstring icon_in(HWND box);
+// Which of the system's stock icons a box shows ("information", "warning", "error", "question"),
+// told by how the screen shows it; else what it shows instead, said as a check's detail would.
+std::wstring stock_icon_in(HWND box);
 bool answer_box(App& app, const std::wstring& what, const std::wstring& expected);
 Lines report_after_ok(App& app);
 bool same_lines(const Lines& got, const Lines& want, const std::wstring& what);

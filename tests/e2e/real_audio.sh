@@ -161,6 +161,36 @@ server_start() {
     await "a stream plays on sink0" timeout 5 pacat --playback --device=sink0 </dev/null
 }
 
+# The automatic check records the server's default source while it plays on device 0, which
+# follows the default sink. The loop stands for a microphone by the speakers: the default source is
+# the monitor of sink0, the speakers, so the recording hears what reached them. All of it is set
+# before the driver and Kelvane start, so nothing changes under a GUI action.
+#   loopback            sink0 is the default sink
+#   loopback-swapped    a sink wired the wrong way round in front of sink0 is the default sink;
+#                       its own monitor carries what is played to it, before the swap, so the
+#                       recording is still sink0's, after it
+#   loopback-right-off  sink0's right channel at 0 %, which its monitor follows
+default_is() { [ "$(timeout 5 pactl "get-default-$1")" = "$2" ]; }
+right_silent() { LC_ALL=C timeout 5 pactl get-sink-volume sink0 | grep -q 'front-right: 0 /'; }
+loopback_set_up() {
+    case $1 in
+        loopback-swapped)
+            timeout 10 pactl load-module module-remap-sink sink_name=swapped master=sink0 \
+                master_channel_map=front-right,front-left channel_map=front-left,front-right \
+                remix=no >/dev/null || server_failed "pactl loads the swapping sink" || return 1
+            await "$kind lists the swapping sink" sinks_are "sink0 swapped " || return 1
+            timeout 5 pactl set-default-sink swapped
+            await "the swapping sink becomes the default sink" default_is sink swapped || return 1
+            ;;
+        loopback-right-off)
+            timeout 5 pactl set-sink-volume sink0 100% 0%
+            await "sink0's right channel goes to 0 %" right_silent || return 1
+            ;;
+    esac
+    timeout 5 pactl set-default-source sink0.monitor
+    await "sink0's monitor becomes the default source" default_is source sink0.monitor
+}
+
 # server_stop: every process of the server, the last started first, each by its pid: SIGTERM,
 # 5 s to go, then SIGKILL.
 server_stop() {
@@ -304,9 +334,10 @@ scenario() {
     [ "$kind" = none ] || label+=" over $kind"
     echo "-- $label"
     rm -f "$state"/stop-server* "$state"/server-stopped "$state"/tone-* "$state"/record-* \
-        "$state"/capture.raw*
+        "$state"/capture.raw* "$state"/loopback-latency
     stopped_procs=()
-    if [ "$kind" = none ] || server_start "$kind" "$@"; then
+    if [ "$kind" = none ] || { server_start "$kind" "$@" &&
+        case $name in loopback*) loopback_set_up "$name" ;; esac; }; then
         local driver_pid status=0 n
         # Its lines are shown once it ends, and counted for the repeat mode's total.
         timeout 300 wine "$driver" --real-audio "$name" "$(winpath "$state")" "$@" "$kelvane" \
@@ -361,6 +392,15 @@ scenario() {
         wait "$driver_pid" || status=$?
         capture_stop
         cat "$state/driver.out"
+        # A figure, not a check: the round trip Kelvane's box gave.
+        case $name in loopback*)
+            if [ -s "$state/loopback-latency" ]; then
+                echo "loopback latency over $kind ($name): $(cat "$state/loopback-latency") ms"
+            else
+                echo "loopback latency over $kind ($name): none shown"
+            fi
+            ;;
+        esac
         read -r n status_failed < <(awk '/^[0-9]+ passed, [0-9]+ failed$/ { p += $1; f += $3 }
             END { print p + 0, f + 0 }' "$state/driver.out")
         driver_passed_checks=$((driver_passed_checks + n))
@@ -385,10 +425,16 @@ every_scenario() {
     scenario pulseaudio server-stops "Kelvane Test Speakers"
     scenario pulseaudio tones "Kelvane Test Speakers"
     scenario pulseaudio tone-server-stops "Kelvane Test Speakers"
+    scenario pulseaudio loopback "Kelvane Test Speakers"
+    scenario pulseaudio loopback-swapped "Kelvane Test Speakers"
+    scenario pulseaudio loopback-right-off "Kelvane Test Speakers"
     scenario pipewire sinks "Kelvane Test Speakers"
     scenario pipewire server-stops "Kelvane Test Speakers"
     scenario pipewire tones "Kelvane Test Speakers"
     scenario pipewire tone-server-stops "Kelvane Test Speakers"
+    scenario pipewire loopback "Kelvane Test Speakers"
+    scenario pipewire loopback-swapped "Kelvane Test Speakers"
+    scenario pipewire loopback-right-off "Kelvane Test Speakers"
 }
 
 start=$SECONDS
