@@ -20,9 +20,10 @@ SHOWN_TEXTS = [
     ("app/frmKelvane.cpp", r'L"BUTTON", L"([^"]+)"', 1),  # the button
     ("app/presence.h", r'kPresenceTitle = u"([^"]+)"', 1),
     ("app/presence.cpp", r'u"([^"]+)"', 2),  # found, not found
-    ("report/report_surface.cpp", r'AppendMenuW\([^;]*?L"([^"]+)"', 4),  # the context menu
+    ("report/report_surface.cpp", r'AppendMenuW\([^;]*?L"([^"]+)"', 6),  # the context menu
     ("app/frmKelvane.cpp", r'prompt\[[^]]*\] = L"([^"]+)"', 1),  # a tone that cannot play
     ("app/frmKelvane.cpp", r'MessageBoxW\(hwnd_, prompt, L"([^"]+)"', 1),
+    ("app/frmKelvane.cpp", r'MessageBoxW\(hwnd_, Wide\(text\.c_str\(\)\), L"([^"]+)"', 1),
 ]
 
 passed = failed = 0
