@@ -8,14 +8,8 @@ constexpr UINT kNoDriver = 6;  // MMSYSERR_NODRIVER, without pulling in mmsystem
 
 }  // namespace
 
-// A failed load is not retried: the answer would not change while the program runs.
 void Module1::LoadOnce() {
-    if (tried_) {
-        return;
-    }
-    tried_ = true;
-    winmm_.reset(LoadWinmmFromSystemFolder());
-    if (winmm_) {
+    if (LoadWinmmOnce(tried_, winmm_)) {
         numDevs_ = BindEntry<NumDevsFn>(winmm_.get(), "waveOutGetNumDevs");
         devCaps_ = BindEntry<DevCapsFn>(winmm_.get(), "waveOutGetDevCapsA");
     }

@@ -15,6 +15,15 @@ HMODULE LoadWinmmFromSystemFolder() {
     return LoadLibraryW(path);
 }
 
+bool LoadWinmmOnce(bool& tried, ScopedModule& module) {
+    if (tried) {
+        return false;
+    }
+    tried = true;
+    module.reset(LoadWinmmFromSystemFolder());
+    return module != nullptr;
+}
+
 // Plain buffers: std::wstring would bring libstdc++'s prebuilt one, exception machinery and all.
 void ErrorNumberText(UINT error, wchar_t* text, UINT size) {
     wchar_t digits[16];

@@ -16,6 +16,11 @@ using ScopedModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, FreeModule>
 // Null when it could not be loaded.
 HMODULE LoadWinmmFromSystemFolder();
 
+// Loads winmm.dll into module on the first call only; a failed load is not retried, since the
+// answer would not change while the program runs. True when it has just loaded, for the caller
+// to bind its entries.
+bool LoadWinmmOnce(bool& tried, ScopedModule& module);
+
 // When winmm has no text for an error: its number at least, cut to size characters.
 void ErrorNumberText(UINT error, wchar_t* text, UINT size);
 

@@ -4,21 +4,16 @@
 
 #include "device/system_winmm.h"
 
-// A failed load is not retried: the answer would not change while the program runs.
 bool TonePlayer::Bind() {
-    if (!tried_) {
-        tried_ = true;
-        winmm_.reset(LoadWinmmFromSystemFolder());
-        if (winmm_) {
-            HMODULE m = winmm_.get();
-            open_ = BindEntry<OpenFn>(m, "waveOutOpen");
-            prepare_ = BindEntry<HeaderFn>(m, "waveOutPrepareHeader");
-            write_ = BindEntry<HeaderFn>(m, "waveOutWrite");
-            unprepare_ = BindEntry<HeaderFn>(m, "waveOutUnprepareHeader");
-            reset_ = BindEntry<DeviceFn>(m, "waveOutReset");
-            close_ = BindEntry<DeviceFn>(m, "waveOutClose");
-            errorText_ = BindEntry<ErrorTextFn>(m, "waveOutGetErrorTextW");
-        }
+    if (LoadWinmmOnce(tried_, winmm_)) {
+        HMODULE m = winmm_.get();
+        open_ = BindEntry<OpenFn>(m, "waveOutOpen");
+        prepare_ = BindEntry<HeaderFn>(m, "waveOutPrepareHeader");
+        write_ = BindEntry<HeaderFn>(m, "waveOutWrite");
+        unprepare_ = BindEntry<HeaderFn>(m, "waveOutUnprepareHeader");
+        reset_ = BindEntry<DeviceFn>(m, "waveOutReset");
+        close_ = BindEntry<DeviceFn>(m, "waveOutClose");
+        errorText_ = BindEntry<ErrorTextFn>(m, "waveOutGetErrorTextW");
     }
     return open_ && prepare_ && write_ && unprepare_ && reset_ && close_;
 }

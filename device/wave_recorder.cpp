@@ -18,26 +18,21 @@ std::u16string NameOf(const WAVEINCAPSW& caps) {
 
 }  // namespace
 
-// A failed load is not retried: the answer would not change while the program runs.
 bool WaveRecorder::Bind() {
-    if (!tried_) {
-        tried_ = true;
-        winmm_.reset(LoadWinmmFromSystemFolder());
-        if (winmm_) {
-            HMODULE m = winmm_.get();
-            numDevs_ = BindEntry<NumDevsFn>(m, "waveInGetNumDevs");
-            caps_ = BindEntry<CapsFn>(m, "waveInGetDevCapsW");
-            message_ = BindEntry<MessageFn>(m, "waveInMessage");
-            open_ = BindEntry<OpenFn>(m, "waveInOpen");
-            prepare_ = BindEntry<HeaderFn>(m, "waveInPrepareHeader");
-            add_ = BindEntry<HeaderFn>(m, "waveInAddBuffer");
-            unprepare_ = BindEntry<HeaderFn>(m, "waveInUnprepareHeader");
-            start_ = BindEntry<DeviceFn>(m, "waveInStart");
-            reset_ = BindEntry<DeviceFn>(m, "waveInReset");
-            close_ = BindEntry<DeviceFn>(m, "waveInClose");
-            position_ = BindEntry<PositionFn>(m, "waveInGetPosition");
-            errorText_ = BindEntry<ErrorTextFn>(m, "waveInGetErrorTextW");
-        }
+    if (LoadWinmmOnce(tried_, winmm_)) {
+        HMODULE m = winmm_.get();
+        numDevs_ = BindEntry<NumDevsFn>(m, "waveInGetNumDevs");
+        caps_ = BindEntry<CapsFn>(m, "waveInGetDevCapsW");
+        message_ = BindEntry<MessageFn>(m, "waveInMessage");
+        open_ = BindEntry<OpenFn>(m, "waveInOpen");
+        prepare_ = BindEntry<HeaderFn>(m, "waveInPrepareHeader");
+        add_ = BindEntry<HeaderFn>(m, "waveInAddBuffer");
+        unprepare_ = BindEntry<HeaderFn>(m, "waveInUnprepareHeader");
+        start_ = BindEntry<DeviceFn>(m, "waveInStart");
+        reset_ = BindEntry<DeviceFn>(m, "waveInReset");
+        close_ = BindEntry<DeviceFn>(m, "waveInClose");
+        position_ = BindEntry<PositionFn>(m, "waveInGetPosition");
+        errorText_ = BindEntry<ErrorTextFn>(m, "waveInGetErrorTextW");
     }
     return numDevs_ && caps_ && open_ && prepare_ && add_ && unprepare_ && start_ && reset_ &&
            close_;

@@ -179,21 +179,15 @@ const struct Gesture {
 // How the menu draws its one item, from the pixels inside its frame: "enabled" when some of its
 // label has the menu-text colour, "greyed" when none has but the label is there in shades between
 // that colour and the menu's background, as dimmed text is (Wine 8 draws it in the grey-text
-// colour, Wine 10 in a grey of its own). Another process's menu cannot be asked for its items
-// under Wine; its pixels can.
+// colour, Wine 10 in a grey of its own).
 std::wstring copy_item_drawn(App& app) {
-    focus_picture(app);
-    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
-    key(app, VK_F10, VK_SHIFT);
-    HWND menu = menu_of(app);
-    const Pixels shot = menu ? settled(menu) : Pixels{};
-    RECT r = {};
-    GetClientRect(menu, &r);
-    key(app, VK_ESCAPE);
+    const MenuPicture picture = picture_menu(app);
     done_with_gesture(app);
-    if (!menu || shot.empty() || shot.size() != size_t(r.right * r.bottom)) {
-        return menu ? L"<no picture of the menu>" : L"<no menu>";
+    if (!picture.whole()) {
+        return picture.missing();
     }
+    const Pixels& shot = picture.shot;
+    const RECT& r = picture.r;
     const auto luma = [](DWORD p) -> int {
         return int(299 * (p >> 16 & 0xFF) + 587 * (p >> 8 & 0xFF) + 114 * (p & 0xFF)) / 1000;
     };

@@ -231,6 +231,28 @@ HWND menu_of(App& app) {
     return top_window(app.pi.dwProcessId, L"#32768", kWaitMs);
 }
 
+void check_closes_at_once(App& app, const std::wstring& what) {
+    PostMessageW(app.form, WM_SYSCOMMAND, SC_CLOSE, 0);
+    const DWORD start = GetTickCount();
+    const DWORD code = exit_code_within(app, 1000);
+    check(code == 0, what + L": Kelvane ends with status 0 within 1 s",
+          std::to_wstring(code) + L" after " + std::to_wstring(GetTickCount() - start) + L" ms");
+}
+
+MenuPicture picture_menu(App& app) {
+    focus_picture(app);
+    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
+    key(app, VK_F10, VK_SHIFT);
+    MenuPicture picture;
+    picture.menu = menu_of(app);
+    if (picture.menu) {
+        picture.shot = settled(picture.menu);
+        GetClientRect(picture.menu, &picture.r);
+    }
+    key(app, VK_ESCAPE);
+    return picture;
+}
+
 bool choose(App& app, WORD mnemonic) {
     focus_picture(app);
     key(app, VK_F10, VK_SHIFT);

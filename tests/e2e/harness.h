@@ -59,6 +59,8 @@ bool launch(App& app, const std::wstring& path, const std::wstring& winmm);
 // STILL_ACTIVE while it runs; kNoExitCode when Wine could not say.
 constexpr DWORD kNoExitCode = 0xFFFFFFFE;
 DWORD exit_code_within(App& app, DWORD ms);
+// Closes the form as its close box does, and checks that Kelvane ends with status 0 within 1 s.
+void check_closes_at_once(App& app, const std::wstring& what);
 void finish(App& app);
 
 // A length in twips as pixels at the screen's DPI, rounded as MulDiv does.
@@ -106,6 +108,19 @@ void focus_picture(App& app);
 bool done_with_gesture(App& app, DWORD ms = kWaitMs);
 // Picture1's context menu, once it is open.
 HWND menu_of(App& app);
+// Picture1's context menu as drawn: opened with Shift+F10, the pointer parked in a screen corner
+// so that no item is hot, photographed once its drawing settles, then closed with Esc. Another
+// process's menu cannot be asked for its items under Wine; its pixels can.
+struct MenuPicture {
+    HWND menu = nullptr;  // null when none opened
+    Pixels shot;
+    RECT r = {};  // the menu's client area, which the shot covers when whole()
+    bool whole() const {
+        return menu && !shot.empty() && shot.size() == size_t(r.right * r.bottom);
+    }
+    std::wstring missing() const { return menu ? L"<no picture of the menu>" : L"<no menu>"; }
+};
+MenuPicture picture_menu(App& app);
 // A choice from Picture1's context menu by its mnemonic, from the keyboard; false when the menu
 // never came up to take it.
 bool choose(App& app, WORD mnemonic);

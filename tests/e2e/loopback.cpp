@@ -160,20 +160,14 @@ bool reported(App& app, const std::wstring& what) {
 
 // The last item of Picture1's context menu as drawn: "enabled" or "greyed", and whether its
 // label is as wide as "自动检测(A)" or as "正在自动检测…", by how much wider it is drawn than the
-// first item, "复制报告(C)", against how much wider each is set in the menu font. Another
-// process's menu cannot be asked for its items under Wine; its pixels can.
+// first item, "复制报告(C)", against how much wider each is set in the menu font.
 std::wstring check_item_drawn(App& app) {
-    focus_picture(app);
-    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
-    key(app, VK_F10, VK_SHIFT);
-    HWND menu = menu_of(app);
-    const Pixels shot = menu ? settled(menu) : Pixels{};
-    RECT r = {};
-    GetClientRect(menu, &r);
-    key(app, VK_ESCAPE);
-    if (!menu || shot.empty() || shot.size() != size_t(r.right * r.bottom)) {
-        return menu ? L"<no picture of the menu>" : L"<no menu>";
+    const MenuPicture picture = picture_menu(app);
+    if (!picture.whole()) {
+        return picture.missing();
     }
+    const Pixels& shot = picture.shot;
+    const RECT& r = picture.r;
     constexpr int kFrame = 3;
     const DWORD background = shot[(r.bottom - kFrame - 1) * r.right + r.right - kFrame - 1];
     // Label bands: runs of rows with ink, taller than a separator.
@@ -443,12 +437,7 @@ const struct Cancel {
      }},
     {L"closing the window",
      [](App& app) -> size_t {
-         PostMessageW(app.form, WM_SYSCOMMAND, SC_CLOSE, 0);
-         const DWORD start = GetTickCount();
-         const DWORD code = exit_code_within(app, 1000);
-         check(
-             code == 0, L"closed during the check: Kelvane ends with status 0 within 1 s",
-             std::to_wstring(code) + L" after " + std::to_wstring(GetTickCount() - start) + L" ms");
+         check_closes_at_once(app, L"closed during the check");
          return 0;
      }},
 };

@@ -16,8 +16,8 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 MUTANTS = {
     'winmm-at-start': ('device/Module1.h', '  public:\n',
                        '  public:\n    Module1() { LoadOnce(); }\n', ['form_and_keyboard']),
-    'winmm-never': ('device/Module1.cpp', 'winmm_.reset(LoadWinmmFromSystemFolder());',
-                    'winmm_.reset(tried_ ? nullptr : LoadWinmmFromSystemFolder());',
+    'winmm-never': ('device/system_winmm.cpp', 'module.reset(LoadWinmmFromSystemFolder());',
+                    'module.reset(tried ? nullptr : LoadWinmmFromSystemFolder());',
                     ['form_and_keyboard']),
     'no-empty-clipboard': ('win32/clipboard.cpp', 'if (!clipboard.open() || !EmptyClipboard())',
                            'if (!clipboard.open())', ['copy_and_focus']),
