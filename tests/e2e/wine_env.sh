@@ -153,7 +153,15 @@ if [ "$(cat "$WINEPREFIX/.kelvane-ready" 2>/dev/null)" != "$prefix_setup" ]; the
     wine regedit /S 'C:\kelvane.reg' >>"$wineboot_log" 2>&1 ||
         step_failed "regedit failed (status $?) while setting up $WINEPREFIX; its output is in $wineboot_log"
     rm "$WINEPREFIX/drive_c/kelvane.reg"
-    wineserver -w
+    # Under qemu 7.2 a Wine process has once crashed while the prefix was made, before crashes were
+    # set to end quietly: its debugger then waited for nobody, and so did this, for good.
+    crashed=$(grep -m1 -E 'Unhandled exception|uncaught target signal' "$wineboot_log" || true)
+    [ -z "$crashed" ] ||
+        echo "note: a Wine process crashed while $WINEPREFIX was made (\"$crashed\"; see $wineboot_log)"
+    if ! timeout 120 wineserver -w; then
+        wineserver -k || true
+        echo "note: Wine processes were still running 120 s after $WINEPREFIX was made; ended them"
+    fi
     echo "$prefix_setup" >"$WINEPREFIX/.kelvane-ready"
 fi
 # Debian's Wine keeps its own fonts (Marlett draws the caption buttons, Tahoma is the dialog
