@@ -343,9 +343,17 @@ std::wstring stock_icon_in(HWND box) {
     if (!control || !GetClientRect(control, &r) || r.right <= 0 || r.bottom <= 0) {
         return L"no icon shown";
     }
-    const Pixels shot = settled(control);
-    if (shot.size() != size_t(r.right) * size_t(r.bottom)) {
-        return L"<the screen could not be read>";
+    // The box may still be sizing its icon control to the icon: a picture counts once it is of
+    // the control's size as it is then, and that size is the one compared with.
+    const auto whole = [control](const Pixels& p) {
+        RECT now = {};
+        return GetClientRect(control, &now) && !p.empty() &&
+               p.size() == size_t(now.right) * size_t(now.bottom);
+    };
+    const Pixels shot = settled(control, whole);
+    if (!whole(shot) || !GetClientRect(control, &r)) {
+        return L"<the screen could not be read: " + std::to_wstring(shot.size()) + L" pixels for " +
+               std::to_wstring(r.right) + L"x" + std::to_wstring(r.bottom) + L">";
     }
     const std::pair<LPCWSTR, const wchar_t*> stock[] = {{IDI_INFORMATION, L"information"},
                                                         {IDI_WARNING, L"warning"},
