@@ -1,5 +1,7 @@
 #include "device/system_winmm.h"
 
+#include "device/test_tone.h"
+
 HMODULE LoadWinmmFromSystemFolder() {
     if (HMODULE module = LoadLibraryExW(L"winmm.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         return module;
@@ -13,6 +15,17 @@ HMODULE LoadWinmmFromSystemFolder() {
     }
     lstrcpyW(path + length, L"\\winmm.dll");
     return LoadLibraryW(path);
+}
+
+WAVEFORMATEX ToneRateFormat(WORD channels) {
+    WAVEFORMATEX format = {};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = channels;
+    format.nSamplesPerSec = kelvane::kToneRate;
+    format.wBitsPerSample = 16;
+    format.nBlockAlign = static_cast<WORD>(channels * 2);
+    format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+    return format;
 }
 
 bool LoadWinmmOnce(bool& tried, ScopedModule& module) {

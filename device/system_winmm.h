@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <mmsystem.h>
+
 #include <memory>
 #include <type_traits>
 
@@ -20,6 +22,9 @@ HMODULE LoadWinmmFromSystemFolder();
 // answer would not change while the program runs. True when it has just loaded, for the caller
 // to bind its entries.
 bool LoadWinmmOnce(bool& tried, ScopedModule& module);
+
+// 16-bit PCM at the test tone's rate, the one format the program plays and records.
+WAVEFORMATEX ToneRateFormat(WORD channels);
 
 // When winmm has no text for an error: its number at least, cut to size characters.
 void ErrorNumberText(UINT error, wchar_t* text, UINT size);

@@ -30,13 +30,7 @@ UINT TonePlayer::Prepare(HWND notify, std::vector<std::int16_t> samples, WORD ch
         return MMSYSERR_NODRIVER;
     }
     samples_ = std::move(samples);
-    WAVEFORMATEX format = {};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = channels;
-    format.nSamplesPerSec = kelvane::kToneRate;
-    format.wBitsPerSample = 16;
-    format.nBlockAlign = static_cast<WORD>(channels * 2);
-    format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+    const WAVEFORMATEX format = ToneRateFormat(channels);
     UINT rc = open_(&device_, 0, &format, reinterpret_cast<DWORD_PTR>(notify), 0, CALLBACK_WINDOW);
     if (rc != MMSYSERR_NOERROR) {
         device_ = nullptr;

@@ -1,6 +1,5 @@
 #include "device/wave_recorder.h"
 
-#include "device/test_tone.h"
 
 namespace {
 
@@ -75,13 +74,7 @@ UINT WaveRecorder::Start(HWND notify, WORD channels) {
         return MMSYSERR_NODRIVER;
     }
     channels_ = channels;
-    WAVEFORMATEX format = {};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = channels;
-    format.nSamplesPerSec = kelvane::kToneRate;
-    format.wBitsPerSample = 16;
-    format.nBlockAlign = static_cast<WORD>(channels * 2);
-    format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+    const WAVEFORMATEX format = ToneRateFormat(channels);
     UINT rc = open_(&device_, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(notify), 0,
                     CALLBACK_WINDOW);
     if (rc != MMSYSERR_NOERROR) {
