@@ -340,7 +340,7 @@ scenario() {
         case $name in loopback*) loopback_set_up "$name" ;; esac; }; then
         local driver_pid status=0 n
         # Its lines are shown once it ends, and counted for the repeat mode's total.
-        timeout 300 wine "$driver" --real-audio "$name" "$(winpath "$state")" "$@" "$kelvane" \
+        timeout -k 10 300 wine "$driver" --real-audio "$name" "$(winpath "$state")" "$@" "$kelvane" \
             >"$state/driver.out" 2>>"$build/real-audio.log" &
         driver_pid=$!
         # The driver asks for the server to go away by leaving a file; all of this one's
@@ -405,7 +405,9 @@ scenario() {
             END { print p + 0, f + 0 }' "$state/driver.out")
         driver_passed_checks=$((driver_passed_checks + n))
         driver_failed_checks=$((driver_failed_checks + status_failed))
-        [ $status -ne 124 ] || echo "FAIL $label: the driver was still running after 300 s"
+        case $status in 124 | 137)
+            echo "FAIL $label: the driver was still running after 300 s and was stopped, after \"$(tail -n 1 "$state/driver.out")\"" ;;
+        esac
         [ $status -eq 0 ] || driver_failed=$((driver_failed + 1))
     else
         failed=$((failed + 1))

@@ -9,7 +9,21 @@ start=$SECONDS
 log=$build/e2e.log
 : >"$log"
 status=0
-driver() { timeout 900 wine "$build/tests/e2e/kelvane_e2e.exe" "$@" "$(winpath "$build/Kelvane.exe")" | tee -a "$log"; }
+# Wine handles SIGTERM itself, by ending the thread it lands on (ntdll's term_handler), so a driver
+# that hangs is killed outright 10 s later; the hang counts as a failure, after its last line.
+driver() {
+    local status
+    timeout -k 10 900 wine "$build/tests/e2e/kelvane_e2e.exe" "$@" "$(winpath "$build/Kelvane.exe")" |
+        tee -a "$log"
+    status=${PIPESTATUS[0]}
+    case $status in
+        124 | 137)
+            printf 'FAIL the driver%s was still running after 900 s and was stopped, after "%s"\n0 passed, 1 failed\n' \
+                "${1:+ ($1)}" "$(tail -n 1 "$log")" | tee -a "$log"
+            ;;
+    esac
+    return "$status"
+}
 set_dpi 96
 driver || status=1
 for dpi in 120 144 192; do
