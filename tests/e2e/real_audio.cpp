@@ -376,10 +376,7 @@ std::wstring regex_quoted(const std::wstring& text) {
 // Each line in the shape its pattern gives, and each number in it within what the loop allows: a
 // tone heard is the tone's pitch within the 2 % that heard means, at a level no louder than the
 // tone and no quieter than heard allows; a latency inside the second the check looks for a tone
-// in. Not exactly 440 Hz at -12.0 dBFS: where Wine 8's winepulse left the server dry during the
-// tones (WINEDEBUG=warn+pulse: Underflow, up to 17 times in one check when traced), the tone went
-// out with gaps, and Kelvane measured what was recorded: 441 Hz, and down to 3.2 dB low. A level
-// off by more than 1 dB is noted. Empty when all hold; else what did not, line by line.
+// in. Empty when all hold; else what did not, line by line.
 std::wstring unlike(const Lines& got, const Lines& shapes, int& latency) {
     std::wstring diff;
     for (size_t i = 0; i < got.size() || i < shapes.size(); ++i) {
@@ -393,9 +390,6 @@ std::wstring unlike(const Lines& got, const Lines& shapes, int& latency) {
             const double level = std::wcstod(m[2].str().c_str(), nullptr);
             if (hz < 431 || hz > 449 || level < -60.0 || level > -11.0) {
                 fault = L"want 440 Hz within 2 %, between -60 and -11 dBFS";
-            } else if (level < -13.0) {
-                say(L"note: line " + std::to_wstring(i + 1) +
-                    L" is more than 1 dB below the tone's -12 dBFS; the server may have run dry");
             }
         } else if (shapes[i] == kLatency) {
             latency = std::wcstol(m[1].str().c_str(), nullptr, 10);
@@ -410,6 +404,25 @@ std::wstring unlike(const Lines& got, const Lines& shapes, int& latency) {
     return diff;
 }
 
+// A tone heard more than 1 dB below the -12 dBFS it went out at, over a loop that changes no level:
+// the loop lost part of it, and Kelvane measured what it recorded. Where Wine 8's winepulse left
+// the server dry during the tones (WINEDEBUG=warn+pulse: Underflow, up to 17 times in one check
+// when traced) the tones went out with gaps, down to 3.2 dB low; on a busy machine a box read
+// -16.7 and -15.7 dBFS, a 735 ms latency and no swap, over the swapping sink (the loop kept whole
+// would give -12.0, under 100 ms and the swap). Such a box says nothing of Kelvane. The first
+// such line, or empty.
+std::wstring sound_lost(const Lines& got) {
+    for (const std::wstring& line : got) {
+        std::wsmatch m;
+        if ((std::regex_match(line, m, std::wregex(kLeftHeard)) ||
+             std::regex_match(line, m, std::wregex(kRightHeard))) &&
+            std::wcstod(m[2].str().c_str(), nullptr) < -13.0) {
+            return line;
+        }
+    }
+    return L"";
+}
+
 Lines split_lines(const std::wstring& text) {
     Lines lines;
     for (size_t at = 0, end = 0; end != std::wstring::npos; at = end + 1) {
@@ -420,8 +433,9 @@ Lines split_lines(const std::wstring& text) {
 }
 
 // Chosen once Kelvane is idle, as the tones are; the check takes at most 6 s, so a box not there
-// 10 s after the choice is a fault. Kelvane's latency goes to a file for the script to print as a
-// figure.
+// 10 s after the choice is a fault. A box whose levels show that the loop lost sound is put away
+// and the check chosen again, up to five times in all. Kelvane's latency goes to a file for the
+// script to print as a figure.
 void loopback(const std::wstring& dir, const LoopbackCase& c) {
     const std::wstring what = c.name;
     const std::wstring recorder = recorder_by_wine();
@@ -429,32 +443,56 @@ void loopback(const std::wstring& dir, const LoopbackCase& c) {
     if (recorder.empty() || launched_with_report(app, what).empty()) {
         return finish(app);
     }
-    Sleep(1000);
-    const DWORD chosen = GetTickCount();
-    const bool menu = choose(app, 'A');
-    HWND box = top_window(app.pi.dwProcessId, L"#32770", 10000);
-    const std::wstring took = std::to_wstring(GetTickCount() - chosen) + L" ms";
-    if (!check(menu && box != nullptr, what + L": the result box appears within 10 s of choosing",
-               (menu ? L"" : L"no context menu came up; ") + took + L"; Kelvane shows " +
-                   other_windows(app))) {
-        return finish(app);
+    constexpr int kChecks = 5;
+    HWND box = nullptr;
+    std::wstring text;
+    for (int round = 1; round <= kChecks; ++round) {
+        Sleep(1000);
+        const DWORD chosen = GetTickCount();
+        const bool menu = choose(app, 'A');
+        box = top_window(app.pi.dwProcessId, L"#32770", 10000);
+        const std::wstring took = std::to_wstring(GetTickCount() - chosen) + L" ms";
+        if (!check(menu && box != nullptr,
+                   what + L": the result box appears within 10 s of choosing",
+                   (menu ? L"" : L"no context menu came up, or it stayed up; ") + took +
+                       L"; Kelvane shows " + other_windows(app))) {
+            return finish(app);
+        }
+        say(L"note: the result box came " + took + L" after the choice");
+        text = text_of(GetDlgItem(box, 0xFFFF));
+        std::wstring shown = text;
+        std::replace(shown.begin(), shown.end(), L'\n', L'|');
+        say(L"note: the box says \"" + shown + L"\"");
+        const std::wstring lost = sound_lost(split_lines(text));
+        if (lost.empty() || round == kChecks) {
+            break;
+        }
+        say(L"note: \"" + lost + L"\" is more than 1 dB below the tone's -12 dBFS: the loop lost " +
+            L"sound, so the check is chosen again");
+        PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
+        if (!check(poll(kWaitMs, [box] { return !IsWindow(box); }),
+                   what + L": OK closes a box that is not judged", other_windows(app))) {
+            return finish(app);
+        }
     }
-    say(L"note: the result box came " + took + L" after the choice");
     int buttons = 0;
     for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         buttons += class_of(child) == L"Button";
     }
-    const std::wstring title = text_of(box), text = text_of(GetDlgItem(box, 0xFFFF));
+    const std::wstring title = text_of(box);
     check(title == L"自动检测" && buttons == 1 && GetWindow(box, GW_OWNER) == app.form,
           what + L": a box titled 自动检测 with one button, owned by the form",
           L"title \"" + title + L"\", " + std::to_wstring(buttons) + L" buttons");
-    std::wstring shown = text;
-    std::replace(shown.begin(), shown.end(), L'\n', L'|');
-    say(L"note: the box says \"" + shown + L"\"");
     Lines shapes = c.shapes;
     shapes.push_back(L"录音设备：" + regex_quoted(recorder));
     int latency = -1;
-    const std::wstring diff = unlike(split_lines(text), shapes, latency);
+    const Lines got = split_lines(text);
+    const std::wstring lost = sound_lost(got);
+    check(lost.empty(),
+          what + L": the loop keeps the tones' level in " + std::to_wstring(kChecks) +
+              L" checks or fewer",
+          L"the last box: \"" + lost + L"\"");
+    const std::wstring diff = unlike(got, shapes, latency);
     check(diff.empty(), what + L": the box's lines", L"text \"" + text + L"\"" + diff);
     const std::wstring icon = stock_icon_in(box);
     check(icon == c.icon, what + L": the box shows the " + c.icon + L" icon", icon);
