@@ -109,8 +109,8 @@ bool done_with_gesture(App& app, DWORD ms = kWaitMs);
 // Picture1's context menu, once it is open.
 HWND menu_of(App& app);
 // Picture1's context menu as drawn: opened with Shift+F10, the pointer parked in a screen corner
-// so that no item is hot, photographed once its drawing settles, then closed with Esc. Another
-// process's menu cannot be asked for its items under Wine; its pixels can.
+// so that no item is hot, photographed once its drawing settles, then closed with Esc and gone.
+// Another process's menu cannot be asked for its items under Wine; its pixels can.
 struct MenuPicture {
     HWND menu = nullptr;  // null when none opened
     Pixels shot;
@@ -121,8 +121,8 @@ struct MenuPicture {
     std::wstring missing() const { return menu ? L"<no picture of the menu>" : L"<no menu>"; }
 };
 MenuPicture picture_menu(App& app);
-// A choice from Picture1's context menu by its mnemonic, from the keyboard; false when the menu
-// never came up to take it.
+// A choice from Picture1's context menu by its mnemonic, from the keyboard, once the menu has gone;
+// false when it never came up to take it, or stayed up.
 bool choose(App& app, WORD mnemonic);
 
 // "loaded" or "not loaded" as the test winmm.dll's load marker says, anything else when the
