@@ -11,15 +11,27 @@ log=$build/e2e.log
 status=0
 # Wine handles SIGTERM itself, by ending the thread it lands on (ntdll's term_handler), so a driver
 # that hangs is killed outright 10 s later; the hang counts as a failure, after its last line.
+# Shortly before, what every Wine process and Xvfb was doing, and the screen, are kept (the watch
+# holds none of this script's output open, so a sleep it leaves behind holds up nobody).
 driver() {
-    local status
+    local status watch
+    (
+        sleep 890
+        ps -eo pid,stat,etimes,wchan:28,args | grep -E '[w]ine|[K]elvane|[k]elvane_e2e|[X]vfb' \
+            >"$build/driver-hang.txt"
+        import -display "$DISPLAY" -window root "$build/driver-hang.png"
+    ) </dev/null >/dev/null 2>&1 &
+    watch=$!
     timeout -k 10 900 wine "$build/tests/e2e/kelvane_e2e.exe" "$@" "$(winpath "$build/Kelvane.exe")" |
         tee -a "$log"
     status=${PIPESTATUS[0]}
+    kill "$watch" 2>/dev/null || true
+    wait "$watch" 2>/dev/null || true
     case $status in
         124 | 137)
-            printf 'FAIL the driver%s was still running after 900 s and was stopped, after "%s"\n0 passed, 1 failed\n' \
-                "${1:+ ($1)}" "$(tail -n 1 "$log")" | tee -a "$log"
+            printf 'FAIL the driver%s was still running after 900 s and was stopped, after "%s"; its processes then are in %s, the screen in %s\n0 passed, 1 failed\n' \
+                "${1:+ ($1)}" "$(tail -n 1 "$log")" "$build/driver-hang.txt" "$build/driver-hang.png" |
+                tee -a "$log"
             ;;
     esac
     return "$status"
