@@ -1,6 +1,5 @@
 #include "device/wave_recorder.h"
 
-
 namespace {
 
 // mmddk.h's, which is a driver kit header.

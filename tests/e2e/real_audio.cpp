@@ -450,7 +450,7 @@ void loopback(const std::wstring& dir, const LoopbackCase& c) {
     }
     constexpr int kChecks = 5;
     HWND box = nullptr;
-    std::wstring text;
+    std::wstring text, lost;
     for (int round = 1; round <= kChecks; ++round) {
         Sleep(1000);
         const DWORD chosen = GetTickCount();
@@ -468,7 +468,7 @@ void loopback(const std::wstring& dir, const LoopbackCase& c) {
         std::wstring shown = text;
         std::replace(shown.begin(), shown.end(), L'\n', L'|');
         say(L"note: the box says \"" + shown + L"\"");
-        const std::wstring lost = sound_lost(split_lines(text));
+        lost = sound_lost(split_lines(text));
         if (lost.empty() || round == kChecks) {
             break;
         }
@@ -491,13 +491,11 @@ void loopback(const std::wstring& dir, const LoopbackCase& c) {
     Lines shapes = c.shapes;
     shapes.push_back(L"录音设备：" + regex_quoted(recorder));
     int latency = -1;
-    const Lines got = split_lines(text);
-    const std::wstring lost = sound_lost(got);
     check(lost.empty(),
           what + L": the loop keeps the tones whole in " + std::to_wstring(kChecks) +
               L" checks or fewer",
           L"the last box: \"" + lost + L"\"");
-    const std::wstring diff = unlike(got, shapes, latency);
+    const std::wstring diff = unlike(split_lines(text), shapes, latency);
     check(diff.empty(), what + L": the box's lines", L"text \"" + text + L"\"" + diff);
     const std::wstring icon = stock_icon_in(box);
     check(icon == c.icon, what + L": the box shows the " + c.icon + L" icon", icon);
