@@ -23,9 +23,7 @@ test_packages=(
   clang libclang-rt-dev                                 # fuzzing
 )
 
-as_root() {
-  if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
-}
+. setup/apt.sh
 
 install_missing() {
   local missing=()
@@ -34,10 +32,8 @@ install_missing() {
   done
   [ ${#missing[@]} -eq 0 ] && return
   echo "Installing: ${missing[*]}"
-  dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-  as_root apt-get update -qq
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
+  dpkg --print-foreign-architectures | grep -qx i386 || apt_as_root dpkg --add-architecture i386
+  apt_install "installing packages" "${missing[@]}"
 }
 
 # A kernel without 32-bit support runs 32-bit Wine only through qemu-i386, with a small shim
@@ -52,8 +48,7 @@ install_qemu_if_needed() {
   done
   [ ${#missing[@]} -eq 0 ] && return
   echo "Installing: ${missing[*]} (this kernel cannot run 32-bit programs)"
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
+  apt_install "installing qemu" "${missing[@]}"
 }
 
 # step WHAT LOOK COMMAND...: COMMAND, and when it fails, a last line that says what failed and
@@ -112,6 +107,7 @@ case "$command" in
     dist
     ;;
   test)
+    step "the set-up's own tests failed" "the FAIL lines above" tests/setup/apt_test.sh
     packages+=("${test_packages[@]}")
     installs
     build native windows

@@ -8,6 +8,7 @@
 # PNG is colour-reduced before compression (see below).
 set -euo pipefail
 cd "$(dirname "$0")"
+. ../setup/apt.sh
 
 need() {
   local missing=()
@@ -16,11 +17,7 @@ need() {
   { command -v convert >/dev/null && command -v identify >/dev/null; } || missing+=(imagemagick)
   command -v icotool >/dev/null || missing+=(icoutils)
   [ ${#missing[@]} -eq 0 ] && return
-  local sudo=()
-  [ "$(id -u)" = 0 ] || sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
+  apt_install "installing the icon's tools" "${missing[@]}"
 }
 need
 

@@ -5,7 +5,8 @@
 # screenshots the command saved are kept in build/distro-RELEASE/.
 #   tests/distro/run.sh 12|13|bookworm|trixie [COMMAND]      (default COMMAND: ./make.sh test)
 # Needs root (or sudo) for the root's mounts. KELVANE_QEMU, KELVANE_FUZZ_SECONDS, CI and
-# SOURCE_DATE_EPOCH pass into the root; KELVANE_DEBIAN_MIRROR names another mirror.
+# SOURCE_DATE_EPOCH pass into the root; KELVANE_DEBIAN_MIRROR and KELVANE_DEBIAN_SECURITY_MIRROR
+# name other mirrors.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 # The root's repository has no commit to take the dist's entry times from: this one's, read here
@@ -18,14 +19,11 @@ case ${1:-} in
 esac
 command=${2:-./make.sh test}
 if [ "$(id -u)" != 0 ]; then
-    exec sudo --preserve-env=KELVANE_QEMU,KELVANE_FUZZ_SECONDS,CI,KELVANE_DEBIAN_MIRROR,SOURCE_DATE_EPOCH \
+    exec sudo --preserve-env=KELVANE_QEMU,KELVANE_FUZZ_SECONDS,CI,KELVANE_DEBIAN_MIRROR,KELVANE_DEBIAN_SECURITY_MIRROR,SOURCE_DATE_EPOCH \
         "$0" "$@"
 fi
-command -v mmdebstrap >/dev/null || {
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends mmdebstrap \
-        >/dev/null
-}
+. "$src/setup/apt.sh"
+command -v mmdebstrap >/dev/null || apt_install "installing mmdebstrap" mmdebstrap
 
 root=$(mktemp -d "${TMPDIR:-/var/tmp}/kelvane-$release.XXXXXX")
 # A machine whose kernel hands 32-bit programs to qemu-i386 (or KELVANE_QEMU=1, which makes it do
@@ -98,11 +96,38 @@ remove_root() {
 trap remove_root EXIT
 trap 'exit 130' INT TERM
 
+# The suites a new machine of that release reads: main, updates and security.
+mirror=${KELVANE_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+suites=("deb $mirror $release main" "deb $mirror $release-updates main")
+security="deb ${KELVANE_DEBIAN_SECURITY_MIRROR:-http://deb.debian.org/debian-security} $release-security main"
+# make_root SOURCE...: the root, from those sources; mmdebstrap's complaints also go to $root.log.
+make_root() {
+    local status=0
+    mmdebstrap --quiet --variant=minbase \
+        --include=ca-certificates,git${root_qemu:+,qemu-user-static} "$release" "$root" "$@" \
+        2>"$root.log" || status=$?
+    cat "$root.log" >&2
+    return $status
+}
+
 start=$SECONDS
 echo "distro: making a minimal Debian $release root in $root"
-mmdebstrap --quiet --variant=minbase \
-    --include=ca-certificates,git${root_qemu:+,qemu-user-static} "$release" "$root" \
-    "${KELVANE_DEBIAN_MIRROR:-http://deb.debian.org/debian}"
+if ! make_root "${suites[@]}" "$security"; then
+    # A mirror caught mid-sync fails one index, and mmdebstrap stops on any; the security suite
+    # is the one a root for a test run can go without.
+    grep -q 'Failed to fetch' "$root.log" || { rm -f "$root.log"; exit 1; }
+    echo "note: mmdebstrap could not read an index of $release's suites (above); making the" \
+        "root again from $release's main and updates suites only"
+    rm -rf --one-file-system "$root" && mkdir "$root"
+    make_root "${suites[@]}" || {
+        echo "distro: making the Debian $release root failed: mmdebstrap could not read" \
+            "$(sed -n 's/^.*Failed to fetch \([^ ]*\).*$/\1/p' "$root.log" | sort -u | paste -sd' ');" \
+            "the mirror may be mid-sync: run the same command again later" >&2
+        rm -f "$root.log"
+        exit 1
+    }
+fi
+rm -f "$root.log"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 # The working tree as it is, committed or not, as a repository of its own: the exe checks build
 # a second copy from what git lists.
