@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "device/loopback_judgement.h"
+#include "signal/loopback_judgement.h"
 
 namespace kelvane {
 

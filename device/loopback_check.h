@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "device/loopback_judgement.h"
+#include "signal/loopback_judgement.h"
 #include "device/tone_player.h"
 #include "device/wave_recorder.h"
 

@@ -1,6 +1,6 @@
 #include "device/system_winmm.h"
 
-#include "device/test_tone.h"
+#include "signal/test_tone.h"
 
 HMODULE LoadWinmmFromSystemFolder() {
     if (HMODULE module = LoadLibraryExW(L"winmm.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {

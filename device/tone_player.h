@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "device/system_winmm.h"
-#include "device/test_tone.h"
+#include "signal/test_tone.h"
 
 class TonePlayer {
   public:

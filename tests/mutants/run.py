@@ -38,14 +38,14 @@ MUTANTS = {
                          ['copy_and_focus']),
     'box-with-icon': ('app/frmKelvane.cpp', 'Wide(kelvane::kPresenceTitle), MB_OK);',
                       'Wide(kelvane::kPresenceTitle), MB_OK | MB_ICONINFORMATION);', ['no_device']),
-    'tone-on-both-channels': ('device/test_tone.cpp',
+    'tone-on-both-channels': ('signal/test_tone.cpp',
                               'samples[static_cast<std::size_t>(frame) * channels + on] =',
                               'samples[static_cast<std::size_t>(frame) * channels + on] = '
                               'samples[static_cast<std::size_t>(frame) * channels + 1 - on] =',
                               ['tone']),
     'tone-on-wave-mapper': ('device/tone_player.cpp', 'open_(&device_, 0, &format',
                             'open_(&device_, WAVE_MAPPER, &format', ['tone']),
-    'tone-without-fade': ('device/test_tone.cpp', 'if (fromEdge >= kToneFadeFrames) {',
+    'tone-without-fade': ('signal/test_tone.cpp', 'if (fromEdge >= kToneFadeFrames) {',
                           'if (true) {', ['tone']),
     'tone-blocks-the-window': ('device/tone_player.cpp',
                                '    const UINT rc = write_(device_, &header_, sizeof header_);\n',
@@ -62,11 +62,11 @@ MUTANTS = {
     'negative-channels-enables-tones': ('report/report_surface.cpp', 'toneChannels_ <= 0',
                                         'toneChannels_ == 0', ['tone']),
     'loopback-ignores-recorded-channel': (
-        'device/loopback_judgement.cpp',
+        'signal/loopback_judgement.cpp',
         'tone.strongerIn = stronger == 0 ? RecordedSide::Left : RecordedSide::Right;',
         'tone.strongerIn = tone.channel == ToneChannel::Left ? RecordedSide::Left : '
         'RecordedSide::Right;', ['loopback']),
-    'loopback-heard-at-any-level': ('device/loopback_judgement.cpp',
+    'loopback-heard-at-any-level': ('signal/loopback_judgement.cpp',
                                     'tone.heard = tone.levelDbfs >= kHeardMinDbfs &&\n'
                                     '                     tone.levelDbfs - tone.floorDbfs >= '
                                     'kHeardAboveFloorDb && pitch[i] > 0 &&',

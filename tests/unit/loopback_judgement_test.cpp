@@ -1,4 +1,4 @@
-#include "device/loopback_judgement.h"
+#include "signal/loopback_judgement.h"
 
 #include <gtest/gtest.h>
 

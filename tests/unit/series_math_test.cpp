@@ -1,4 +1,4 @@
-#include "device/series_math.h"
+#include "signal/series_math.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "device/test_tone.h"
+#include "signal/test_tone.h"
 
 #include <gtest/gtest.h>
 

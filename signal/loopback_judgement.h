@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "device/test_tone.h"
+#include "signal/test_tone.h"
 
 namespace kelvane {
 

@@ -1,6 +1,6 @@
-#include "device/loopback_judgement.h"
+#include "signal/loopback_judgement.h"
 
-#include "device/series_math.h"
+#include "signal/series_math.h"
 
 namespace kelvane {
 namespace {

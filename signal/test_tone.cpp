@@ -1,6 +1,6 @@
-#include "device/test_tone.h"
+#include "signal/test_tone.h"
 
-#include "device/series_math.h"
+#include "signal/series_math.h"
 
 namespace kelvane {
 namespace {
