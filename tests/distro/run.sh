@@ -100,13 +100,14 @@ trap 'exit 130' INT TERM
 mirror=${KELVANE_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 suites=("deb $mirror $release main" "deb $mirror $release-updates main")
 security="deb ${KELVANE_DEBIAN_SECURITY_MIRROR:-http://deb.debian.org/debian-security} $release-security main"
-# make_root SOURCE...: the root, from those sources; mmdebstrap's complaints also go to $root.log.
+# make_root SOURCE...: the root, from those sources. mmdebstrap's own words go to $root.log, and
+# its errors and apt's (which --quiet would hide, the index that failed among them) are shown.
 make_root() {
     local status=0
-    mmdebstrap --quiet --variant=minbase \
+    mmdebstrap --variant=minbase \
         --include=ca-certificates,git${root_qemu:+,qemu-user-static} "$release" "$root" "$@" \
-        2>"$root.log" || status=$?
-    cat "$root.log" >&2
+        >"$root.log" 2>&1 || status=$?
+    [ $status -eq 0 ] || grep -E '^(E|W|Err):' "$root.log" >&2 || true
     return $status
 }
 
