@@ -257,7 +257,9 @@ void frmKelvane::PlayTone(UINT command) {
 void frmKelvane::StartLoopback() {
     player_.Stop();
     if (!loopback_.Start(hwnd_, reportChannels_)) {
-        ShowLoopbackOutcome(loopback_.Finish());
+        kelvane::LoopbackOutcome outcome;
+        loopback_.Finish(outcome);
+        ShowLoopbackOutcome(outcome);
         return;
     }
     Picture1.SetLoopbackRunning(true);
@@ -266,7 +268,10 @@ void frmKelvane::StartLoopback() {
 
 void frmKelvane::FinishLoopback() {
     // The check is over before its box shows: the box's own message loop must not feed it.
-    const LoopbackOutcome outcome = loopback_.Finish();
+    kelvane::LoopbackOutcome outcome;
+    if (!loopback_.Finish(outcome)) {
+        return;  // recording again
+    }
     Picture1.SetLoopbackRunning(false);
     RefreshCursor();
     ShowLoopbackOutcome(outcome);
@@ -281,28 +286,14 @@ void frmKelvane::CancelLoopback() {
     }
 }
 
-void frmKelvane::ShowLoopbackOutcome(const LoopbackOutcome& outcome) {
-    kelvane::LoopbackLines result = {{}, false};
-    switch (outcome.kind) {
-        case LoopbackOutcome::Kind::NoRecorder:
-            result.lines = {kelvane::kLoopbackNoRecorder};
-            break;
-        case LoopbackOutcome::Kind::CannotRecord:
-            result.lines = {kelvane::CannotRecordLine(outcome.reason)};
-            break;
-        case LoopbackOutcome::Kind::CannotPlay:
-            result.lines = {kelvane::CannotPlayLine(outcome.reason)};
-            break;
-        case LoopbackOutcome::Kind::Judged:
-            result = kelvane::ComposeLoopbackLines(outcome.judgement, outcome.recorderName);
-            break;
-    }
+void frmKelvane::ShowLoopbackOutcome(const kelvane::LoopbackOutcome& outcome) {
+    const kelvane::LoopbackLines box = kelvane::ComposeLoopbackBox(outcome);
     std::u16string text;
-    for (const std::u16string& line : result.lines) {
+    for (const std::u16string& line : box.lines) {
         text += (text.empty() ? u"" : u"\n") + line;
     }
     MessageBoxW(hwnd_, Wide(text.c_str()), L"自动检测",
-                MB_OK | (result.allHeard ? MB_ICONINFORMATION : MB_ICONWARNING));
+                MB_OK | (box.information ? MB_ICONINFORMATION : MB_ICONWARNING));
 }
 
 // While the check runs the window works on, as the app-starting cursor says; the sizing

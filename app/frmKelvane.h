@@ -39,7 +39,7 @@ class frmKelvane {
     void StartLoopback();
     void FinishLoopback();
     void CancelLoopback();
-    void ShowLoopbackOutcome(const LoopbackOutcome& outcome);
+    void ShowLoopbackOutcome(const kelvane::LoopbackOutcome& outcome);
     bool OnSetCursor(LPARAM lParam);
     void RefreshCursor();
 

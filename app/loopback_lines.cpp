@@ -89,4 +89,34 @@ LoopbackLines ComposeLoopbackLines(const LoopbackJudgement& judgement,
     return box;
 }
 
+LoopbackLines ComposeLoopbackBox(const LoopbackOutcome& outcome) {
+    using Kind = LoopbackOutcome::Kind;
+    switch (outcome.kind) {
+        case Kind::NoRecorder:
+            return {{kLoopbackNoRecorder}, false};
+        case Kind::CannotRecord:
+            return {{CannotRecordLine(outcome.reason)}, false};
+        case Kind::CannotPlay:
+            return {{CannotPlayLine(outcome.reason)}, false};
+        case Kind::Judged:
+            if (!outcome.judgement.broken) {
+                return ComposeLoopbackLines(outcome.judgement, outcome.recorderName);
+            }
+            break;
+        case Kind::Broken:
+            break;
+    }
+    // No side is named: the tones' spacing also shrinks when sound was lost on the way out.
+    const int lostMs = outcome.kind == Kind::Broken ? outcome.lostMs
+                       : outcome.judgement.lostFrames > 0
+                           ? (outcome.judgement.lostFrames * 1000 + kToneRate / 2) / kToneRate
+                           : -1;
+    const std::u16string first =
+        lostMs >= 0
+            ? u"检测时声音丢失了约 " + Digits(lostMs) +
+                  u" ms，无法判断。请关闭占用电脑的程序后再试一次。"
+            : std::u16string(u"检测时声音不完整，无法判断。请关闭占用电脑的程序后再试一次。");
+    return {{first, u"录音设备：" + outcome.recorderName}, false};
+}
+
 }  // namespace kelvane

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/loopback_outcome.h"
 #include "signal/loopback_judgement.h"
 
 namespace kelvane {
@@ -16,11 +17,14 @@ std::u16string CannotPlayLine(const std::u16string& reason);
 
 struct LoopbackLines {
     std::vector<std::u16string> lines;
-    bool allHeard;  // the box shows an information icon then, a warning otherwise
+    bool information;  // the box's icon: information, else a warning
 };
 
 LoopbackLines ComposeLoopbackLines(const LoopbackJudgement& judgement,
                                    const std::u16string& recorderName);
+// The whole box for what came of a check. A broken recording gets no verdict, whatever its
+// judgement would say.
+LoopbackLines ComposeLoopbackBox(const LoopbackOutcome& outcome);
 
 // A level as the box prints it: one decimal, ASCII minus. Anything below kSilenceDbfs, minus
 // infinity and NaN print as kSilenceDbfs: a 16-bit recording holds nothing quieter.

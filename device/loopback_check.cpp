@@ -3,31 +3,17 @@
 #include <iterator>
 #include <vector>
 
+#include "signal/loopback_judgement.h"
+
 namespace {
 
-using kelvane::kToneFrames;
-using kelvane::kToneRate;
+using kelvane::LoopbackOutcome;
 using kelvane::ToneChannel;
 
-constexpr int kGapFrames = kToneRate * 3 / 10;  // between the left and the right tone
-constexpr int kTailFrames = kToneRate / 2;      // recorded after the last tone, for the latency
+// Recorded after the last tone: a tone as late as the judgement looks for is still whole.
+constexpr int kTailFrames = kelvane::kMaxLatencyFrames;
 // Waiting for the recording included: a recorder that never delivers must not hold the user.
 constexpr UINT kDeadlineMs = 6000;
-
-std::vector<std::int16_t> TonesToPlay(bool stereo) {
-    if (!stereo) {
-        return kelvane::MakeTestTone(ToneChannel::Mono);
-    }
-    std::vector<std::int16_t> samples = kelvane::MakeTestTone(ToneChannel::Left);
-    samples.resize(samples.size() + 2 * kGapFrames, 0);
-    const std::vector<std::int16_t> right = kelvane::MakeTestTone(ToneChannel::Right);
-    samples.insert(samples.end(), right.begin(), right.end());
-    return samples;
-}
-
-int FramesPlayed(bool stereo) {
-    return stereo ? 2 * kToneFrames + kGapFrames : kToneFrames;
-}
 
 template <typename Source>
 std::u16string ErrorReason(Source& source, UINT error) {
@@ -42,21 +28,27 @@ bool LoopbackCheck::Start(HWND notify, int outputChannels) {
     Cancel();
     notify_ = notify;
     outputChannels_ = outputChannels;
-    sentFrame_ = -1;
+    again_ = false;
     outcome_ = {};
     if (recorder_.DeviceCount() == 0) {
         outcome_.kind = LoopbackOutcome::Kind::NoRecorder;
         return false;
     }
+    return Record();
+}
+
+bool LoopbackCheck::Record() {
+    sentFrame_ = -1;
+    clock_ = {};
     WORD channels = 0;
     recorder_.DefaultDevice(outcome_.recorderName, channels);
-    const UINT rc = recorder_.Start(notify, channels >= 2 ? 2 : 1);
+    const UINT rc = recorder_.Start(notify_, channels >= 2 ? 2 : 1);
     if (rc != MMSYSERR_NOERROR) {
         outcome_.kind = LoopbackOutcome::Kind::CannotRecord;
         outcome_.reason = ErrorReason(recorder_, rc);
         return false;
     }
-    SetTimer(notify, kDeadlineTimer, kDeadlineMs, nullptr);
+    SetTimer(notify_, kDeadlineTimer, kDeadlineMs, nullptr);
     running_ = true;
     return true;
 }
@@ -66,20 +58,24 @@ bool LoopbackCheck::OnRecorded(HWAVEIN device, WAVEHDR* header) {
         return false;
     }
     if (sentFrame_ < 0 && recorder_.FramesRecorded() > 0) {
+        clock_.firstFrames = recorder_.FramesRecorded();
+        clock_.firstMs = GetTickCount();
         PlayTones();
         if (outcome_.kind == LoopbackOutcome::Kind::CannotPlay) {
             return true;
         }
     }
-    return sentFrame_ >= 0 && recorder_.FramesRecorded() >=
-                                  sentFrame_ + FramesPlayed(outputChannels_ >= 2) + kTailFrames;
+    return recorder_.Full() ||
+           (sentFrame_ >= 0 &&
+            recorder_.FramesRecorded() >=
+                sentFrame_ + kelvane::CheckFramesPlayed(outputChannels_ >= 2) + kTailFrames);
 }
 
 // The position is read between making the tones ready and handing them over, so that nothing
 // slow (opening the device) lies between the two.
 void LoopbackCheck::PlayTones() {
     const bool stereo = outputChannels_ >= 2;
-    UINT rc = output_.Prepare(notify_, TonesToPlay(stereo), stereo ? 2 : 1);
+    UINT rc = output_.Prepare(notify_, kelvane::MakeCheckTones(stereo), stereo ? 2 : 1);
     int at = 0;
     if (rc == MMSYSERR_NOERROR) {
         at = recorder_.Position();
@@ -106,27 +102,50 @@ void LoopbackCheck::End() {
     running_ = false;
 }
 
-LoopbackOutcome LoopbackCheck::Finish() {
+bool LoopbackCheck::Finish(LoopbackOutcome& outcome) {
     if (!running_) {
-        return outcome_;
+        outcome = outcome_;
+        return true;
     }
+    // Read while the device still runs: a reset starts its position again.
+    clock_.endFrames = recorder_.FramesRecorded();
+    clock_.pendingFrames = recorder_.PendingFrames();
+    clock_.endPosition = recorder_.DevicePosition();
+    clock_.endMs = GetTickCount();
     End();
-    if (outcome_.kind != LoopbackOutcome::Kind::Judged) {
-        return outcome_;
+    outcome = outcome_;
+    if (outcome.kind != LoopbackOutcome::Kind::Judged) {
+        return true;
     }
     if (sentFrame_ < 0) {
         // Not an error winmm reports: the device was opened and started, and sent nothing back.
-        outcome_.kind = LoopbackOutcome::Kind::CannotRecord;
-        outcome_.reason = u"录音设备在 6 秒内没有送来声音。";
-        return outcome_;
+        outcome.kind = LoopbackOutcome::Kind::CannotRecord;
+        outcome.reason = u"录音设备在 6 秒内没有送来声音。";
+        return true;
     }
     std::vector<kelvane::SentTone> tones;
     if (outputChannels_ >= 2) {
         tones = {{ToneChannel::Left, sentFrame_},
-                 {ToneChannel::Right, sentFrame_ + kToneFrames + kGapFrames}};
+                 {ToneChannel::Right, sentFrame_ + kelvane::kRightToneOffsetFrames}};
     } else {
         tones = {{ToneChannel::Mono, sentFrame_}};
     }
-    outcome_.judgement = kelvane::JudgeLoopback(recorder_.Samples(), recorder_.Channels(), tones);
-    return outcome_;
+    outcome.judgement = kelvane::JudgeLoopback(recorder_.Samples(), recorder_.Channels(), tones);
+    const int lostByClock = kelvane::LostFramesByClock(clock_);
+    if (!outcome.judgement.broken && lostByClock == 0) {
+        return true;
+    }
+    if (!again_) {
+        again_ = true;
+        if (Record()) {
+            return false;
+        }
+        outcome = outcome_;
+        return true;
+    }
+    // The spacing of the tones sizes a loss to the frame; the clock only to a buffer or so.
+    const int lost = outcome.judgement.lostFrames > 0 ? outcome.judgement.lostFrames : lostByClock;
+    outcome.kind = LoopbackOutcome::Kind::Broken;
+    outcome.lostMs = lost > 0 ? (lost * 1000 + kelvane::kToneRate / 2) / kelvane::kToneRate : -1;
+    return true;
 }

@@ -1,24 +1,17 @@
 // The automatic check's sequence: record from the default recording device, and once it really
 // delivers data (a recording asked for starts late, by a different amount each time), play the
-// test tones on device 0 and note where they went out on the recording's own clock. Then judge
-// what came back. Both devices notify the form's window, so the window never waits.
+// check's tones on device 0 and note where they went out on the recording's own clock. Then
+// check that the recording is whole, and judge what came back. A recording that lost sound says
+// nothing of the speakers: it is made again, once, and if that one breaks too the outcome says
+// so instead of a verdict. Both devices notify the form's window, so the window never waits.
 #pragma once
 
 #include <windows.h>
 
-#include <string>
-
-#include "signal/loopback_judgement.h"
+#include "app/loopback_outcome.h"
 #include "device/tone_player.h"
 #include "device/wave_recorder.h"
-
-struct LoopbackOutcome {
-    enum class Kind { NoRecorder, CannotRecord, CannotPlay, Judged };
-    Kind kind = Kind::Judged;
-    std::u16string reason;  // the platform's words, for CannotRecord and CannotPlay
-    kelvane::LoopbackJudgement judgement;
-    std::u16string recorderName;
-};
+#include "signal/recording_integrity.h"
 
 class LoopbackCheck {
   public:
@@ -35,18 +28,23 @@ class LoopbackCheck {
     void OnPlayed(HWAVEOUT device) { output_.OnDone(device); }
     // Both devices reset and closed, nothing judged.
     void Cancel();
-    // Ends the check (at its deadline, or when OnRecorded says) and says what came of it.
-    LoopbackOutcome Finish();
+    // Ends the recording (at its deadline, or when OnRecorded says) and judges it. False when it
+    // was broken and is being made again: the check runs on, and Finish comes once more. True
+    // with what came of the check otherwise.
+    bool Finish(kelvane::LoopbackOutcome& outcome);
 
   private:
+    bool Record();
     void PlayTones();
     void End();
 
     HWND notify_ = nullptr;
     bool running_ = false;
+    bool again_ = false;  // this is the second recording
     int outputChannels_ = 0;
     int sentFrame_ = -1;  // where the tones went out on the recording's clock; -1 before
+    kelvane::RecorderClock clock_;
     WaveRecorder recorder_;
     TonePlayer output_;
-    LoopbackOutcome outcome_;
+    kelvane::LoopbackOutcome outcome_;
 };

@@ -73,6 +73,7 @@ UINT WaveRecorder::Start(HWND notify, WORD channels) {
         return MMSYSERR_NODRIVER;
     }
     channels_ = channels;
+    taken_ = 0;
     const WAVEFORMATEX format = ToneRateFormat(channels);
     UINT rc = open_(&device_, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(notify), 0,
                     CALLBACK_WINDOW);
@@ -102,7 +103,8 @@ UINT WaveRecorder::Start(HWND notify, WORD channels) {
 }
 
 bool WaveRecorder::OnData(HWAVEIN device, WAVEHDR* header) {
-    if (!device_ || device != device_ || header < headers_ || header >= headers_ + kBuffers ||
+    // The device hands buffers back in the order they were queued.
+    if (!device_ || device != device_ || taken_ == kBuffers || header != &headers_[taken_] ||
         !(header->dwFlags & WHDR_DONE)) {
         return false;
     }
@@ -111,11 +113,19 @@ bool WaveRecorder::OnData(HWAVEIN device, WAVEHDR* header) {
                                                                          : header->dwBufferLength;
     samples_.insert(samples_.end(), first, first + bytes / sizeof(std::int16_t));
     header->dwFlags &= ~WHDR_DONE;
-    add_(device_, header, sizeof *header);
+    ++taken_;
     return true;
 }
 
-int WaveRecorder::Position() {
+int WaveRecorder::PendingFrames() const {
+    int frames = 0;
+    for (int i = taken_; i < kBuffers && (headers_[i].dwFlags & WHDR_DONE); ++i) {
+        frames += static_cast<int>(headers_[i].dwBytesRecorded / (2u * channels_));
+    }
+    return frames;
+}
+
+int WaveRecorder::DevicePosition() {
     MMTIME time = {};
     time.wType = TIME_SAMPLES;
     if (device_ && position_ && position_(device_, &time, sizeof time) == MMSYSERR_NOERROR) {
@@ -127,7 +137,12 @@ int WaveRecorder::Position() {
             return static_cast<int>(time.u.cb / (2u * static_cast<unsigned>(channels_)));
         }
     }
-    return FramesRecorded();
+    return -1;
+}
+
+int WaveRecorder::Position() {
+    const int position = DevicePosition();
+    return position >= 0 ? position : FramesRecorded();
 }
 
 void WaveRecorder::Stop() {

@@ -1,6 +1,9 @@
 // Recording from the default recording device (the wave mapper, as the user set it), 16-bit at
 // the test tone's rate, through winmm.dll from the system folder, bound on first use. Filled
-// buffers come to a window as MM_WIM_DATA, so recording never blocks it.
+// buffers come to a window as MM_WIM_DATA, so recording never blocks it. Every buffer a
+// recording can fill is queued before it starts and never queued again: a driver with no buffer
+// queued drops what it hears, so a window held up (a first start, a busy machine) would
+// otherwise cost sound that no later buffer brings back.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "device/system_winmm.h"
+#include "signal/recording_integrity.h"
 
 class WaveRecorder {
   public:
@@ -28,9 +32,11 @@ class WaveRecorder {
     // Opens the default device with this many channels and starts recording into fresh
     // buffers. MMSYSERR_NOERROR once it records; otherwise winmm's error, with nothing left open.
     UINT Start(HWND notify, WORD channels);
-    // MM_WIM_DATA: keeps the buffer's samples and queues it again. False for a notice that is
-    // not about this recording's buffers (one stopped, or a buffer handed back by a reset).
+    // MM_WIM_DATA: keeps the buffer's samples. False for a notice that is not about this
+    // recording's buffers (one stopped, or a buffer handed back by a reset).
     bool OnData(HWAVEIN device, WAVEHDR* header);
+    // Every buffer has been handed back: the recording can hold no more.
+    bool Full() const { return taken_ == kBuffers; }
     // Resets and closes the device; what was recorded stays.
     void Stop();
     bool Recording() const { return device_ != nullptr; }
@@ -42,12 +48,17 @@ class WaveRecorder {
     // Where the device's clock stands now, in frames from the recording's first: the frame the
     // device is filling at this moment. What has been delivered when the device cannot say.
     int Position();
+    // The device's own position, in frames; -1 when it cannot say.
+    int DevicePosition();
+    // Frames in buffers the device has filled whose notice the window has not taken yet.
+    int PendingFrames() const;
     // The platform's own text for a waveIn error, cut to size characters.
     void ErrorText(UINT error, wchar_t* text, UINT size);
 
   private:
-    static constexpr int kBuffers = 8;
-    static constexpr int kBufferFrames = 4410;  // 0.1 s: the check's timing is no finer
+    static constexpr int kBufferFrames = kelvane::kRecorderBufferFrames;
+    // More than the check's deadline can fill, at the device's own pace.
+    static constexpr int kBuffers = 64;
 
     bool Bind();
 
@@ -75,6 +86,7 @@ class WaveRecorder {
     int channels_ = 1;
     WAVEHDR headers_[kBuffers] = {};
     bool prepared_[kBuffers] = {};
+    int taken_ = 0;  // buffers whose samples are kept, in the order they were queued
     std::vector<std::int16_t> buffers_;
     std::vector<std::int16_t> samples_;
 };

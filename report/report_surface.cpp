@@ -1,5 +1,7 @@
 #include "report/report_surface.h"
 
+#include <iterator>
+
 #include <windowsx.h>
 
 #include "report/watermark.h"
@@ -107,7 +109,33 @@ void ReportSurface::PaintContent(HDC dc) const {
                  static_cast<int>(line.size()));
         y += height;
     }
+    PaintRunning(dc, client);
     PaintFocusCue(dc, client);
+}
+
+void ReportSurface::SetLoopbackRunning(bool running) {
+    loopbackRunning_ = running;
+    if (hwnd_) {
+        InvalidateRect(hwnd_, nullptr, FALSE);
+    }
+}
+
+// Right-aligned on the surface's last line, on the surface's own colour so that it reads even
+// over the end of a report that long; it is no line of the report, so neither the window text nor
+// a copy holds it.
+void ReportSurface::PaintRunning(HDC dc, const RECT& client) const {
+    if (!loopbackRunning_) {
+        return;
+    }
+    constexpr wchar_t kRunning[] = L"正在自动检测…";
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, kRunning, static_cast<int>(std::size(kRunning)) - 1, &size);
+    const int inset = size.cy / 4;
+    SetBkMode(dc, OPAQUE);
+    SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+    TextOutW(dc, client.right - inset - size.cx, client.bottom - inset - size.cy, kRunning,
+             static_cast<int>(std::size(kRunning)) - 1);
+    SetBkMode(dc, TRANSPARENT);
 }
 
 // The icon at full strength, then the surface colour laid over it at the

@@ -40,8 +40,9 @@ class ReportSurface {
     // The channel count the report gives its device: one tone item for 1,
     // left and right for more, greyed for none (or no report).
     void SetToneChannels(int channels);
-    // While the automatic check runs, its item says so and cannot be chosen again.
-    void SetLoopbackRunning(bool running) { loopbackRunning_ = running; }
+    // While the automatic check runs, its item says so and cannot be chosen again, and the
+    // surface's foot says so to a user who chose it by keyboard and sees no pointer.
+    void SetLoopbackRunning(bool running);
 
   private:
     template <typename Owner>
@@ -50,6 +51,7 @@ class ReportSurface {
     void PaintContent(HDC dc) const;
     void PaintWatermark(HDC dc) const;
     void PaintFocusCue(HDC dc, const RECT& client) const;
+    void PaintRunning(HDC dc, const RECT& client) const;
     HFONT Font() const;
     std::u16string ReportText() const;
     void PublishText();

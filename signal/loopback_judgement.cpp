@@ -1,6 +1,7 @@
 #include "signal/loopback_judgement.h"
 
-#include "signal/series_math.h"
+#include <algorithm>
+#include <cmath>
 
 namespace kelvane {
 namespace {
@@ -11,6 +12,12 @@ constexpr int kMinSteadyFrames = kToneRate / 10;  // less of a tone than this is
 constexpr int kMaxFrames = 1 << 28;               // keeps frame arithmetic inside int
 constexpr double kMaxCrossingGap = 2.0 * kToneRate / kToneHz;
 constexpr int kMinCycles = 10;
+constexpr int kSearchFrames = kEarliestFrames + kMaxLatencyFrames + 1;
+constexpr int kBandBlockFrames = kToneRate / 10;
+// An onset found this close to either end of its search window is the window's, not the tone's.
+constexpr int kEdgeFrames = kToneRate / 1000;
+// How far from the best fitting tone's start each other tone is looked for.
+constexpr int kNearFrames = kRightToneOffsetFrames - kCheckToneFrames - kToneRate / 20;
 
 struct Complex {
     double re = 0, im = 0;
@@ -31,11 +38,11 @@ Complex Conj(Complex a) {
     return {a.re, -a.im};
 }
 Complex Turn(double angle) {
-    return {Cosine(angle), Sine(angle)};
+    return {std::cos(angle), std::sin(angle)};
 }
 
-// e^(i w n) for n = first, first + 1, ...: one rotation a step, recomputed from the series every
-// 1024 steps so that rounding cannot pile up over a recording of several seconds.
+// e^(i w n) for n = first, first + 1, ...: one rotation a step, recomputed afresh every 1024 steps
+// so that rounding cannot pile up over a recording of several seconds.
 class Rotor {
   public:
     Rotor(double w, int first) : w_(w), n_(first), step_(Turn(w)), value_(Turn(w * first)) {}
@@ -67,39 +74,38 @@ int Clamp(long long value, int low, int high) {
 
 // The level of a sine whose peak squared is given; a sine at full scale is 0 dBFS.
 double Dbfs(double peakSquared) {
-    const double db = 10 * Log10(peakSquared / (kFullScale * kFullScale));
+    if (!(peakSquared > 0)) {
+        return kSilenceDbfs;
+    }
+    const double db = 10 * std::log10(peakSquared / (kFullScale * kFullScale));
     return db > kSilenceDbfs ? db : kSilenceDbfs;
 }
 
-// Broadband noise over [from, to) of one channel, as the level of a sine of the same power. The
-// mean is taken out: a steady offset is not heard.
-double NoiseDbfs(const Recording& rec, int channel, int from, int to) {
-    double sum = 0, squares = 0;
+// One channel of [from, to) through a band-pass around 440 Hz (a biquad, Q 5: 50 Hz hum comes
+// out 33 dB down, broadband hiss some 24 dB), so that the zero crossings below are the tone's
+// even where hum, rumble or hiss in the room is louder than the tone itself.
+std::vector<double> BandPassed(const Recording& rec, int channel, int from, int to) {
+    const double w0 = 2 * kPi * kToneHz / kToneRate, alpha = std::sin(w0) / (2 * 5.0);
+    const double a0 = 1 + alpha, a1 = -2 * std::cos(w0) / a0, a2 = (1 - alpha) / a0;
+    const double b0 = alpha / a0;
+    std::vector<double> out(static_cast<std::size_t>(to - from));
+    double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
     for (int f = from; f < to; ++f) {
         const double x = rec.At(f, channel);
-        sum += x;
-        squares += x * x;
+        const double y = b0 * (x - x2) - a1 * y1 - a2 * y2;
+        x2 = x1, x1 = x, y2 = y1, y1 = y;
+        out[f - from] = y;
     }
-    const double mean = sum / (to - from);
-    return Dbfs(2 * (squares / (to - from) - mean * mean));
+    return out;
 }
 
-double Mean(const Recording& rec, int channel, int from, int to) {
-    double sum = 0;
-    for (int f = from; f < to; ++f) {
-        sum += rec.At(f, channel);
-    }
-    return sum / (to - from);
-}
-
-// The power of the loudest 50 ms block in [from, to), the mean taken out.
-double LoudestBlock(const Recording& rec, int channel, int from, int to, double mean) {
+// The power of the loudest 50 ms block.
+double LoudestBlock(const std::vector<double>& x) {
     double loudest = 0;
-    for (int block = from; block + kBlockFrames <= to; block += kBlockFrames) {
+    for (std::size_t block = 0; block + kBlockFrames <= x.size(); block += kBlockFrames) {
         double squares = 0;
-        for (int f = block; f < block + kBlockFrames; ++f) {
-            const double x = rec.At(f, channel) - mean;
-            squares += x * x;
+        for (std::size_t f = block; f < block + kBlockFrames; ++f) {
+            squares += x[f] * x[f];
         }
         loudest = squares / kBlockFrames > loudest ? squares / kBlockFrames : loudest;
     }
@@ -107,22 +113,21 @@ double LoudestBlock(const Recording& rec, int channel, int from, int to, double 
 }
 
 // The pitch, in Hz, of the longest regular tone in [from, to), on the channel that holds the
-// loudest 50 ms: its rising zero crossings, placed between samples by interpolation, over the
-// longest run with no gap wider than two 440 Hz periods. A crossing counts only after the signal
-// has been below half the loudest block's RMS, so noise well under the tone adds none (a tone
-// 20 dB over the noise, as a heard one is, stands some 14 noise RMS high). 0 for fewer than ten
-// cycles.
+// loudest 50 ms near 440 Hz: its rising zero crossings after the band-pass, placed between
+// samples by interpolation, over the longest run with no gap wider than two 440 Hz periods. A
+// crossing counts only after the signal has been below half the loudest block's RMS, so noise
+// well under the tone adds none. 0 for fewer than ten cycles.
 double MeasurePitch(const Recording& rec, int channels, int from, int to) {
     if (to - from < kBlockFrames) {
         return 0;
     }
-    int channel = 0;
-    double mean = 0, loudest = -1;
+    std::vector<double> x;
+    double loudest = -1;
     for (int c = 0; c < channels; ++c) {
-        const double m = Mean(rec, c, from, to), power = LoudestBlock(rec, c, from, to, m);
+        std::vector<double> band = BandPassed(rec, c, from, to);
+        const double power = LoudestBlock(band);
         if (power > loudest) {
-            channel = c;
-            mean = m;
+            x.swap(band);
             loudest = power;
         }
     }
@@ -130,14 +135,13 @@ double MeasurePitch(const Recording& rec, int channels, int from, int to) {
     bool armed = false, inRun = false;
     double runStart = 0, last = 0, bestSpan = 0;
     int cycles = 0, bestCycles = 0;
-    double previous = rec.At(from, channel) - mean;
-    for (int f = from + 1; f < to; ++f) {
-        const double x = rec.At(f, channel) - mean;
-        if (x < 0 && x * x > armBelow) {
+    for (std::size_t f = 1; f < x.size(); ++f) {
+        const double previous = x[f - 1];
+        if (x[f] < 0 && x[f] * x[f] > armBelow) {
             armed = true;
-        } else if (armed && previous < 0 && x >= 0) {
+        } else if (armed && previous < 0 && x[f] >= 0) {
             armed = false;
-            const double at = f - 1 + previous / (previous - x);
+            const double at = static_cast<double>(f) - 1 + previous / (previous - x[f]);
             if (!inRun || at - last > kMaxCrossingGap) {
                 inRun = true;
                 runStart = at;
@@ -151,13 +155,13 @@ double MeasurePitch(const Recording& rec, int channels, int from, int to) {
                 bestSpan = last - runStart;
             }
         }
-        previous = x;
     }
     return bestCycles < kMinCycles ? 0 : bestCycles * kToneRate / bestSpan;
 }
 
-// Adds to score[latency], for every latency up to kMaxLatencyFrames, how well the test tone (at the
-// pitch given) started at sent + latency explains one channel: the square of their correlation
+// Adds to score[kEarliestFrames + latency], for every latency from -kEarliestFrames up to
+// kMaxLatencyFrames, how well the check's tone (at the pitch given) started at sent + latency
+// explains one channel: the square of their correlation
 // over the part of the tone inside the recording, divided by that part's energy. This is the
 // least-squares fit of the known tone, fades included; for a clean recording it is largest at the
 // very frame the tone starts, also when the recording holds only part of it. (The plain
@@ -175,8 +179,8 @@ double MeasurePitch(const Recording& rec, int channels, int from, int to) {
 // costs a handful of operations instead of a second's worth.
 void AddCorrelation(const Recording& rec, int channel, int sent, double hz,
                     std::vector<double>& score, std::vector<double>& envelope) {
-    constexpr int N = kToneFrames, F = kToneFadeFrames;
-    const int a = Clamp(sent, 0, rec.frames);
+    constexpr int N = kCheckToneFrames, F = kToneFadeFrames;
+    const int a = Clamp(static_cast<long long>(sent) - kEarliestFrames, 0, rec.frames);
     const int b = Clamp(static_cast<long long>(sent) + kMaxLatencyFrames + N, 0, rec.frames);
     if (b <= a) {
         return;
@@ -201,14 +205,14 @@ void AddCorrelation(const Recording& rec, int channel, int sent, double hz,
     Rotor tone(w, 0);
     for (int k = 0; k < N; ++k) {
         const int fromEdge = k < N - 1 - k ? k : N - 1 - k;
-        const double fade = fromEdge < F ? Sine(kPi * fromEdge / (2.0 * F)) : 1.0;
+        const double fade = fromEdge < F ? std::sin(kPi * fromEdge / (2.0 * F)) : 1.0;
         const double x = fade * fade * tone.Next().im;
         energy[k + 1] = energy[k] + x * x;
     }
     const Complex toFadeOutEnd = Turn(v * (N - 1));
-    Rotor lagW(w, sent), lagV(v, sent);
-    for (int latency = 0; latency <= kMaxLatencyFrames; ++latency) {
-        const int t = sent + latency;
+    Rotor lagW(w, sent - kEarliestFrames), lagV(v, sent - kEarliestFrames);
+    for (int i = 0; i < kSearchFrames; ++i) {
+        const int t = sent - kEarliestFrames + i;
         const Complex turnW = lagW.Next(), turnV = lagV.Next();
         if (t + N <= a || t >= b) {
             continue;
@@ -224,34 +228,98 @@ void AddCorrelation(const Recording& rec, int channel, int sent, double hz,
         const double inside = energy[Clamp(rec.frames - static_cast<long long>(t), 0, N)] -
                               energy[Clamp(-static_cast<long long>(t), 0, N)];
         if (inside > 0) {
-            score[latency] += correlation * correlation / inside;
-            envelope[latency] += (sum.re * sum.re + sum.im * sum.im) / inside;
+            score[i] += correlation * correlation / inside;
+            envelope[i] += (sum.re * sum.re + sum.im * sum.im) / inside;
         }
     }
 }
 
-// The tone at the pitch given over its steady part (after the fade-in, before the fade-out), as
-// far as the recording holds it: its power averaged over 50 ms blocks, so that a pitch a fraction
-// of a hertz off still counts in full. Silence when less than 0.1 s of it was recorded.
+// The tone's level at the pitch given over [from, to) of one channel, as the peak of a sine:
+// Hann-windowed blocks of 0.1 s, half overlapping, their powers averaged. The window keeps a tone
+// or hum far away in frequency (mains hum at 50 or 60 Hz, rumble) out of the 440 Hz band, and
+// the same estimator serves the tone and the noise beside it, so the two are like for like.
+// blocks counts the blocks taken; power their summed peak squared.
+struct Band {
+    double power = 0;
+    int blocks = 0;
+};
+void AddBand(const Recording& rec, int channel, int from, int to, double hz, Band& band) {
+    constexpr int W = kBandBlockFrames;
+    const double w = 2 * kPi * hz / kToneRate;
+    for (int block = from; block + W <= to; block += W / 2) {
+        Complex sum;
+        double weights = 0;
+        Rotor rotor(-w, block);
+        for (int k = 0; k < W; ++k) {
+            const double s = std::sin(kPi * (k + 0.5) / W);
+            sum = sum + (s * s * rec.At(block + k, channel)) * rotor.Next();
+            weights += s * s;
+        }
+        // A sine of peak A sums to A/2 of the weights.
+        band.power += 4 * (sum.re * sum.re + sum.im * sum.im) / (weights * weights);
+        ++band.blocks;
+    }
+}
+
+double BandDbfs(const Band& band) {
+    return band.blocks ? Dbfs(band.power / band.blocks) : kSilenceDbfs;
+}
+
+// The tone over its steady part (after the fade-in, before the fade-out), as far as the
+// recording holds it. Silence when less than 0.1 s of it was recorded.
 double ToneDbfs(const Recording& rec, int channel, int onset, double hz) {
     const int from = Clamp(static_cast<long long>(onset) + kToneFadeFrames, 0, rec.frames);
     const int to =
-        Clamp(static_cast<long long>(onset) + kToneFrames - kToneFadeFrames, 0, rec.frames);
-    if (to - from < kMinSteadyFrames) {
-        return kSilenceDbfs;
+        Clamp(static_cast<long long>(onset) + kCheckToneFrames - kToneFadeFrames, 0, rec.frames);
+    Band band;
+    AddBand(rec, channel, from, to, hz, band);
+    return to - from < kMinSteadyFrames ? kSilenceDbfs : BandDbfs(band);
+}
+
+// How long the tone starting near onset lasts in one channel: from where its level first
+// reaches half its middle's, to where it last does, both measured over 10 ms. Each fade is
+// half-way up 10 ms from its end, so a whole tone measures kCheckToneFrames - kToneFadeFrames.
+// A stretch of silence inside it (a device that ran dry) leaves that as it is; a stretch taken
+// out shortens it. -1 where the recording does not hold the tone's whole span.
+int ToneLength(const Recording& rec, int channel, int onset, double hz) {
+    constexpr int W = kToneRate / 100, Slack = kToneRate / 10;
+    const int from = Clamp(static_cast<long long>(onset) - Slack, 0, rec.frames);
+    const int to = Clamp(static_cast<long long>(onset) + kCheckToneFrames + Slack, 0, rec.frames);
+    const int mid = Clamp(static_cast<long long>(onset) + kCheckToneFrames / 4, from, to);
+    const int midEnd = Clamp(static_cast<long long>(onset) + 3 * kCheckToneFrames / 4, from, to);
+    if (to - from < 2 * W || midEnd - mid < W) {
+        return -1;
     }
+    const int n = to - from;
+    std::vector<Complex> sums(static_cast<std::size_t>(n) + 1);
     Rotor rotor(-2 * kPi * hz / kToneRate, from);
-    double power = 0;
-    int blocks = 0;
-    for (int block = from; block + kBlockFrames <= to; block += kBlockFrames, ++blocks) {
-        Complex sum;
-        for (int f = block; f < block + kBlockFrames; ++f) {
-            sum = sum + rec.At(f, channel) * rotor.Next();
-        }
-        power += sum.re * sum.re + sum.im * sum.im;
+    for (int k = 0; k < n; ++k) {
+        sums[k + 1] = sums[k] + rec.At(from + k, channel) * rotor.Next();
     }
-    // A sine of peak A sums to A/2 per frame.
-    return Dbfs(4 * power / (static_cast<double>(blocks) * kBlockFrames * kBlockFrames));
+    // level[k]: the 10 ms from from + k on.
+    std::vector<double> level(static_cast<std::size_t>(n - W) + 1);
+    for (int k = 0; k + W <= n; ++k) {
+        const Complex d = sums[k + W] - sums[k];
+        level[k] = d.re * d.re + d.im * d.im;
+    }
+    double middle = 0;
+    for (int f = mid; f + W <= midEnd; ++f) {
+        middle += level[f - from];
+    }
+    middle /= midEnd - W + 1 - mid;
+    // Half the amplitude is a quarter of the power.
+    int first = -1, last = -1;
+    for (int k = 0; k < static_cast<int>(level.size()); ++k) {
+        if (level[k] >= middle / 4) {
+            first = first < 0 ? k : first;
+            last = k;
+        }
+    }
+    // A tone that runs on past either end of what was recorded has no length to tell.
+    if (first <= 0 || last + 1 >= static_cast<int>(level.size())) {
+        return -1;
+    }
+    return last - first;
 }
 
 // Two channels are the same when what tells them apart is 40 dB below what they hold: a mono
@@ -266,6 +334,46 @@ bool ChannelsSame(const Recording& rec) {
     return difference * 1e4 <= total;
 }
 
+// The start that fits best within [low, high] of the search window: the envelope's peak, then
+// within a quarter period either side of it the carrier's, which has one peak there.
+int BestStart(const std::vector<double>& score, const std::vector<double>& envelope, int low = 0,
+              int high = kSearchFrames - 1) {
+    low = Clamp(low, 0, kSearchFrames - 1);
+    high = Clamp(high, low, kSearchFrames - 1);
+    int around = low;
+    for (int l = low + 1; l <= high; ++l) {
+        around = envelope[l] > envelope[around] ? l : around;
+    }
+    const int quarter = kToneRate / (4 * kToneHz);
+    int best = Clamp(around - quarter, low, high);
+    for (int l = best + 1; l <= around + quarter && l <= high; ++l) {
+        best = score[l] > score[best] ? l : best;
+    }
+    return best;
+}
+
+// The noise near hz in one channel, wherever no tone plays: before the first, between them and
+// after the last, with a few ms to spare before each and 50 ms after, where a room still rings
+// with the tone.
+double QuietDbfs(const Recording& rec, int channel, std::vector<int> starts, double hz) {
+    constexpr int Before = kToneRate / 200, After = kToneRate / 20;
+    std::sort(starts.begin(), starts.end());
+    Band band;
+    long long from = 0;
+    for (const int start : starts) {
+        const int to = Clamp(static_cast<long long>(start) - Before, 0, rec.frames);
+        if (to > from) {
+            AddBand(rec, channel, static_cast<int>(from), to, hz, band);
+        }
+        const long long end = static_cast<long long>(start) + kCheckToneFrames + After;
+        from = end > from ? end : from;
+    }
+    if (from < rec.frames) {
+        AddBand(rec, channel, static_cast<int>(from), rec.frames, hz, band);
+    }
+    return BandDbfs(band);
+}
+
 const ToneJudgement* Find(const LoopbackJudgement& judgement, ToneChannel channel) {
     for (const ToneJudgement& tone : judgement.tones) {
         if (tone.channel == channel) {
@@ -276,6 +384,21 @@ const ToneJudgement* Find(const LoopbackJudgement& judgement, ToneChannel channe
 }
 
 }  // namespace
+
+std::vector<std::int16_t> MakeCheckTones(bool stereo) {
+    if (!stereo) {
+        return MakeTestTone(ToneChannel::Mono, kCheckToneFrames);
+    }
+    std::vector<std::int16_t> samples = MakeTestTone(ToneChannel::Left, kCheckToneFrames);
+    samples.resize(samples.size() + 2 * kCheckGapFrames, 0);
+    const std::vector<std::int16_t> right = MakeTestTone(ToneChannel::Right, kCheckToneFrames);
+    samples.insert(samples.end(), right.begin(), right.end());
+    return samples;
+}
+
+int CheckFramesPlayed(bool stereo) {
+    return stereo ? kRightToneOffsetFrames + kCheckToneFrames : kCheckToneFrames;
+}
 
 LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int channels,
                                 const std::vector<SentTone>& tones) {
@@ -300,72 +423,56 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
     // latency; bringing it in keeps the arithmetic inside int and changes no verdict.
     std::vector<int> sent;
     for (const SentTone& tone : tones) {
-        sent.push_back(Clamp(tone.frame, -(kToneFrames + kMaxLatencyFrames), rec.frames));
+        sent.push_back(Clamp(tone.frame, -(kCheckToneFrames + kMaxLatencyFrames), rec.frames));
     }
 
     // The pitch comes first, from wherever in its possible span the tone is heard longest: the
     // tone is then looked for at the pitch it has, so a device a little off in rate is still timed.
-    std::vector<double> pitch(tones.size());
+    std::vector<double> pitch(tones.size()), hz(tones.size());
     for (std::size_t i = 0; i < tones.size(); ++i) {
-        const int from = Clamp(sent[i], 0, rec.frames);
-        const int to =
-            Clamp(static_cast<long long>(sent[i]) + kToneFrames + kMaxLatencyFrames, 0, rec.frames);
+        const int from = Clamp(static_cast<long long>(sent[i]) - kEarliestFrames, 0, rec.frames);
+        const int to = Clamp(static_cast<long long>(sent[i]) + kCheckToneFrames + kMaxLatencyFrames,
+                             0, rec.frames);
         pitch[i] = MeasurePitch(rec, analysed, from, to);
+        hz[i] = pitch[i] > 0 ? pitch[i] : kToneHz;
     }
 
-    // One latency for all tones: they went out in one stream, so it is the same for each. Looking
-    // for it jointly also keeps a missing left tone from being found in the right one.
-    std::vector<double> score(kMaxLatencyFrames + 1, 0.0), envelope(kMaxLatencyFrames + 1, 0.0);
+    // They went out in one stream, so one latency holds for all: the best fitting tone's. Each
+    // tone is then looked for near it, no further than a tone that starts later could be without
+    // reaching the next one: so a missing left tone is not found in the right one, and a
+    // recording that lost sound between them shows as tones no longer the played distance apart.
+    std::vector<std::vector<double>> score(tones.size(), std::vector<double>(kSearchFrames)),
+        envelope = score;
+    std::size_t reference = 0;
     for (std::size_t i = 0; i < tones.size(); ++i) {
         for (int channel = 0; channel < analysed; ++channel) {
-            AddCorrelation(rec, channel, sent[i], pitch[i] > 0 ? pitch[i] : kToneHz, score,
-                           envelope);
+            AddCorrelation(rec, channel, sent[i], hz[i], score[i], envelope[i]);
         }
+        const auto peak = [&](std::size_t t) {
+            return *std::max_element(envelope[t].begin(), envelope[t].end());
+        };
+        reference = peak(i) > peak(reference) ? i : reference;
     }
-    int around = 0;
-    for (int l = 1; l <= kMaxLatencyFrames; ++l) {
-        around = envelope[l] > envelope[around] ? l : around;
-    }
-    // Within a quarter period either side of the envelope's peak, the carrier has one peak.
-    const int quarter = kToneRate / (4 * kToneHz);
-    int latency = Clamp(around - quarter, 0, kMaxLatencyFrames);
-    for (int l = latency + 1; l <= around + quarter && l <= kMaxLatencyFrames; ++l) {
-        latency = score[l] > score[latency] ? l : latency;
-    }
-
-    // The floor from the lead-in, before anything was sent; when the recording began too late to
-    // have one, from what follows the last tone.
-    int quietFrom = 0, quietTo = Clamp(sent[0], 0, rec.frames);
-    for (const int s : sent) {
-        quietTo = s < quietTo ? Clamp(s, 0, rec.frames) : quietTo;
-    }
-    if (quietTo - quietFrom < kBlockFrames) {
-        int lastEnd = 0;
-        for (const int s : sent) {
-            const long long end = static_cast<long long>(s) + latency + kToneFrames;
-            lastEnd = end > lastEnd ? Clamp(end, 0, rec.frames) : lastEnd;
-        }
-        quietFrom = lastEnd;
-        quietTo = rec.frames;
-    }
-    double floor[2] = {kSilenceDbfs, kSilenceDbfs};
-    for (int channel = 0; channel < analysed && quietTo - quietFrom >= kBlockFrames; ++channel) {
-        floor[channel] = NoiseDbfs(rec, channel, quietFrom, quietTo);
+    const int found = BestStart(score[reference], envelope[reference]);
+    const int latency = found - kEarliestFrames;
+    std::vector<int> own(tones.size()), spans(tones.size());
+    for (std::size_t i = 0; i < tones.size(); ++i) {
+        own[i] = BestStart(score[i], envelope[i], found - kNearFrames, found + kNearFrames);
+        spans[i] = sent[i] - kEarliestFrames + own[i];
     }
 
     for (std::size_t i = 0; i < tones.size(); ++i) {
         ToneJudgement& tone = judgement.tones[i];
-        tone.onsetFrame = sent[i] + latency;
-        const double hz = pitch[i] > 0 ? pitch[i] : kToneHz;
+        tone.onsetFrame = spans[i];
         int stronger = 0;
         double level[2] = {kSilenceDbfs, kSilenceDbfs};
         for (int channel = 0; channel < analysed; ++channel) {
-            level[channel] = ToneDbfs(rec, channel, tone.onsetFrame, hz);
+            level[channel] = ToneDbfs(rec, channel, tone.onsetFrame, hz[i]);
             stronger = level[channel] > level[stronger] ? channel : stronger;
         }
         tone.hz = static_cast<int>(pitch[i] + 0.5);
         tone.levelDbfs = level[stronger];
-        tone.floorDbfs = floor[stronger];
+        tone.floorDbfs = QuietDbfs(rec, stronger, spans, hz[i]);
         if (analysed == 2) {
             tone.strongerIn = stronger == 0 ? RecordedSide::Left : RecordedSide::Right;
         }
@@ -373,6 +480,24 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
         tone.heard = tone.levelDbfs >= kHeardMinDbfs &&
                      tone.levelDbfs - tone.floorDbfs >= kHeardAboveFloorDb && pitch[i] > 0 &&
                      (off < 0 ? -off : off) <= kHeardPitchTolerance * kToneHz;
+        if (!tone.heard) {
+            continue;
+        }
+        // Is it whole? Found away from the edges of where it was looked for, and as long as it
+        // was played.
+        const auto atEdge = [](int at, int low, int high) {
+            return at <= low + kEdgeFrames || at >= high - kEdgeFrames;
+        };
+        if (atEdge(own[i], 0, kSearchFrames - 1) ||
+            atEdge(own[i], found - kNearFrames, found + kNearFrames)) {
+            judgement.broken = true;
+        }
+        const int length = ToneLength(rec, stronger, tone.onsetFrame, hz[i]);
+        const int shortBy = kCheckToneFrames - kToneFadeFrames - length;
+        if (length >= 0 && (shortBy > kWholeToleranceFrames || -shortBy > kWholeToleranceFrames)) {
+            judgement.broken = true;
+            judgement.lostFrames = shortBy > judgement.lostFrames ? shortBy : judgement.lostFrames;
+        }
     }
 
     const ToneJudgement* left = Find(judgement, ToneChannel::Left);
@@ -380,8 +505,22 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
     judgement.toldApart = left != nullptr && right != nullptr && left->heard && right->heard &&
                           !judgement.monoRecording && left->strongerIn != right->strongerIn;
     judgement.swapped = judgement.toldApart && left->strongerIn == RecordedSide::Right;
+    if (left != nullptr && right != nullptr && left->heard && right->heard) {
+        // Both went out in one buffer: the distance between their starts cannot change on a
+        // whole way back.
+        const std::size_t l = static_cast<std::size_t>(left - judgement.tones.data()),
+                          r = static_cast<std::size_t>(right - judgement.tones.data());
+        const int moved = own[r] - own[l];
+        if (moved < -kWholeToleranceFrames || moved > kWholeToleranceFrames) {
+            judgement.broken = true;
+            if (-moved > judgement.lostFrames) {
+                judgement.lostFrames = -moved;
+            }
+        }
+    }
     if (AnyHeard(judgement)) {
-        judgement.latencyMs = (latency * 1000 + kToneRate / 2) / kToneRate;
+        // A server that renders ahead of its own clock is heard a little before it was sent.
+        judgement.latencyMs = latency <= 0 ? 0 : (latency * 1000 + kToneRate / 2) / kToneRate;
     }
     return judgement;
 }

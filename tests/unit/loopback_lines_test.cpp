@@ -91,7 +91,7 @@ TEST(ComposeLoopbackLines, SaysWhatWasHeardAndWhatWasNot) {
         SCOPED_TRACE(c.name);
         const LoopbackLines box = ComposeLoopbackLines(c.judgement, u"麦克风 (USB Audio)");
         EXPECT_EQ(box.lines, c.lines);
-        EXPECT_EQ(box.allHeard, c.allHeard);
+        EXPECT_EQ(box.information, c.allHeard);
     }
 }
 
@@ -113,6 +113,68 @@ TEST(LoopbackErrorLines, NameTheFailureAndTheReason) {
     EXPECT_EQ(std::u16string(kLoopbackNoRecorder), u"没有录音设备，无法自动检测。");
     EXPECT_EQ(CannotRecordLine(u"设备正被占用。"), u"无法录音：设备正被占用。");
     EXPECT_EQ(CannotPlayLine(u"设备正被占用。"), u"无法播放测试音：设备正被占用。");
+}
+
+// The whole box for every way a check can end; a broken recording never gets a verdict, even one
+// whose judgement looks heard.
+TEST(ComposeLoopbackBox, EveryOutcomeItsLinesAndIcon) {
+    using Kind = LoopbackOutcome::Kind;
+    const std::u16string device = u"录音设备：麦克风 (USB Audio)";
+    LoopbackJudgement heard{{Tone(ToneChannel::Left, true, 440, -12, -90, RecordedSide::Left),
+                             Tone(ToneChannel::Right, true, 440, -12, -90, RecordedSide::Right)},
+                            false,
+                            true,
+                            false,
+                            8};
+    LoopbackJudgement brokenHeard = heard;
+    brokenHeard.broken = true;
+    brokenHeard.lostFrames = 4428;
+    const auto outcome = [](Kind kind, const char16_t* reason = u"",
+                            const LoopbackJudgement& judgement = {}, int lostMs = -1) {
+        LoopbackOutcome o;
+        o.kind = kind, o.reason = reason, o.judgement = judgement, o.lostMs = lostMs;
+        o.recorderName = u"麦克风 (USB Audio)";
+        return o;
+    };
+    const struct {
+        const char* name;
+        LoopbackOutcome outcome;
+        Lines lines;
+        bool information;
+    } cases[] = {
+        {"no recorder", outcome(Kind::NoRecorder), {u"没有录音设备，无法自动检测。"}, false},
+        {"cannot record",
+         outcome(Kind::CannotRecord, u"设备正被占用。"),
+         {u"无法录音：设备正被占用。"},
+         false},
+        {"cannot play",
+         outcome(Kind::CannotPlay, u"设备正被占用。"),
+         {u"无法播放测试音：设备正被占用。"},
+         false},
+        {"judged",
+         outcome(Kind::Judged, u"", heard),
+         {u"左声道：听到，440 Hz，-12.0 dBFS", u"右声道：听到，440 Hz，-12.0 dBFS",
+          u"往返延迟：8 ms", device},
+         true},
+        {"broken, sized",
+         outcome(Kind::Broken, u"", brokenHeard, 100),
+         {u"检测时声音丢失了约 100 ms，无法判断。请关闭占用电脑的程序后再试一次。", device},
+         false},
+        {"broken, not sized",
+         outcome(Kind::Broken, u"", brokenHeard, -1),
+         {u"检测时声音不完整，无法判断。请关闭占用电脑的程序后再试一次。", device},
+         false},
+        {"judged but broken: sized from the judgement",
+         outcome(Kind::Judged, u"", brokenHeard),
+         {u"检测时声音丢失了约 100 ms，无法判断。请关闭占用电脑的程序后再试一次。", device},
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const LoopbackLines box = ComposeLoopbackBox(c.outcome);
+        EXPECT_EQ(box.lines, c.lines);
+        EXPECT_EQ(box.information, c.information);
+    }
 }
 
 }  // namespace
