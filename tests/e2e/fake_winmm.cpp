@@ -8,12 +8,21 @@
 //
 // Recording is a loopback of that playback, as the file KELVANE_FAKE_WINMM.in sets it: the
 // default recorder hears what waveOut was handed, late by a set number of frames, louder or
-// quieter, its channels swapped or one of them dead, with noise. Its clock is the frames it has
-// delivered, so that output written at recording position P is heard from frame P + delay, and a
-// program that times its output by that position finds the delay to the frame. Like a real one,
-// it delivers its first buffer only some 400 ms after it was started; output handed over before
-// then is placed by the wall clock, so a program that plays before the recording has started to
-// deliver finds another delay, or its tone cut. Device 0 is not the default recorder: it has
+// quieter, its channels swapped or one of them dead, with noise. It keeps time as a real driver
+// does, by the wall clock: frame n is captured 300 ms + n / 44100 s after waveInStart (stretched
+// by the file's slow factor), into the buffer at the front of the queue, and a buffer comes back
+// once the clock has passed its last frame, so the first one comes some 400 ms after the start.
+// Frames that pass while no buffer is queued are lost, with no error: the next buffer queued
+// starts from the clock at that moment. waveInGetPosition answers the clock (0 during the first
+// 300 ms), which runs ahead of what has come back by the buffer being filled and by whatever was
+// lost. Output is heard from the clock's frame at its waveOutWrite plus the delay; where the
+// program read the position since its last write, no more than 100 ms of the clock before this
+// one, from the frame it was told, as a device whose position moves a period at a time would
+// have it, so that a program that times its output by the position finds the delay to the frame.
+// Until the first buffer has come back the position is not used, so a program that plays before the
+// recording delivers finds another delay, or its tone cut. The file can also make the recorder lose
+// a stretch of what it hears, or never hand a buffer back, and hold the caller inside one call
+// while a recording runs, as a busy machine would. Device 0 is not the default recorder: it has
 // another name and hears nothing.
 #include <windows.h>
 
@@ -128,14 +137,32 @@ Open* open_of(HWAVEOUT out, const char* call) {
 #endif
 
 // How the recorder hears the playback. Format of KELVANE_FAKE_WINMM.in, one line:
-// "devices open_rc channels delay gain_db swap mute noise slow name": devices is what
-// waveInGetNumDevs says (the default recorder is device 1, so anything below 2 leaves it out);
-// a refused waveInOpen returns open_rc unless it is 0; channels is the default recorder's;
-// delay is in frames; swap is 0 or 1; mute is "-", "L", "R" or "LR", the output channels that
-// are never heard; noise is the size of a random-sign noise added to each recorded channel; slow
-// stretches the recording's wall time by that factor, so that a check outlasts what a test does
-// while it runs; name (UTF-8, the rest of the line) is the default recorder's. No file: no
-// recorder at all.
+// "devices open_rc channels delay gain_db swap mute noise slow hold_call hold_ms lose_at
+// lose_frames lose_recordings deliver name":
+//   devices          what waveInGetNumDevs says (the default recorder is device 1, so anything
+//                    below 2 leaves it out)
+//   open_rc          what a refused waveInOpen returns, unless it is 0
+//   channels         the default recorder's
+//   delay            in frames, from the clock's frame at the write to where it is heard
+//   gain_db, swap    swap is 0 or 1
+//   mute             "-", "L", "R" or "LR": the output channels that are never heard
+//   noise            the size of a random-sign noise added to each recorded channel
+//   slow             stretches the recording's wall time by that factor, so that a check outlasts
+//                    what a test does while it runs
+//   hold_call        an exported function ("waveOutWrite", "waveInAddBuffer", ...), or "-": while
+//                    a recording is started, every call of it first sleeps hold_ms
+//   lose_at, lose_frames
+//                    the recorder drops lose_frames frames from its clock's frame lose_at on: the
+//                    buffers after carry the sound from lose_at + lose_frames, at the same pace
+//                    (the one across the drop comes back that much later), so that what came back
+//                    falls behind the position by what was dropped; 0 frames drops nothing
+//   lose_recordings  which recordings drop them, counted by waveInOpen in this process: 0 none,
+//                    N the first N, -1 every one
+//   deliver          1; 0 opens and starts as usual but never hands a buffer back, nor moves the
+//                    position from 0
+//   name             UTF-8, the rest of the line: the default recorder's
+// A line of the first nine numbers and the name alone, as older tests wrote it, leaves the rest
+// as they are by default. No file: no recorder at all.
 struct Loopback {
     UINT devices = 0;
     UINT open_rc = 0;
@@ -145,6 +172,11 @@ struct Loopback {
     bool swap = false, mute_left = false, mute_right = false;
     int noise = 0;
     int slow = 1;
+    char hold_call[32] = "-";
+    int hold_ms = 0;
+    long long lose_at = 0, lose_frames = 0;
+    int lose_recordings = 0;
+    bool deliver = true;
     wchar_t name[MAXPNAMELEN] = L"";
 };
 
@@ -154,21 +186,46 @@ Loopback loopback() {
     if (!f) {
         return l;
     }
+    char line[512] = {};
+    const bool read = std::fgets(line, sizeof line, f) != nullptr;
+    std::fclose(f);
     unsigned devices = 0, open_rc = 0;
     int channels = 0, delay = 0, swap = 0, noise = 0, slow = 1;
     double gain_db = 0;
-    char mute[8] = {}, name[128] = {};
-    if (std::fscanf(f, "%u %u %d %d %lf %d %7s %d %d %127[^\n]", &devices, &open_rc, &channels,
-                    &delay, &gain_db, &swap, mute, &noise, &slow, name) >= 9) {
-        l.devices = devices, l.open_rc = open_rc, l.channels = channels, l.delay = delay;
-        l.gain = std::pow(10.0, gain_db / 20), l.swap = swap != 0, l.noise = noise;
-        l.slow = slow > 1 ? slow : 1;
-        l.mute_left = std::strchr(mute, 'L') != nullptr;
-        l.mute_right = std::strchr(mute, 'R') != nullptr;
-        MultiByteToWideChar(CP_UTF8, 0, name, -1, l.name, MAXPNAMELEN);
-        l.name[MAXPNAMELEN - 1] = 0;
+    char mute[8] = {};
+    Loopback more;
+    int deliver = 1, name_at = 0;
+    int got = read ? std::sscanf(line, "%u %u %d %d %lf %d %7s %d %d %31s %d %lld %lld %d %d %n",
+                                 &devices, &open_rc, &channels, &delay, &gain_db, &swap, mute,
+                                 &noise, &slow, more.hold_call, &more.hold_ms, &more.lose_at,
+                                 &more.lose_frames, &more.lose_recordings, &deliver, &name_at)
+                   : 0;
+    if (got >= 9 && got < 15) {
+        // The older line: what was taken for the new fields is the name.
+        more = Loopback();
+        deliver = 1, name_at = 0;
+        got = std::sscanf(line, "%u %u %d %d %lf %d %7s %d %d %n", &devices, &open_rc, &channels,
+                          &delay, &gain_db, &swap, mute, &noise, &slow, &name_at);
     }
-    std::fclose(f);
+    if (got < 9) {
+        return l;
+    }
+    l.devices = devices, l.open_rc = open_rc, l.channels = channels, l.delay = delay;
+    l.gain = std::pow(10.0, gain_db / 20), l.swap = swap != 0, l.noise = noise;
+    l.slow = slow > 1 ? slow : 1;
+    l.mute_left = std::strchr(mute, 'L') != nullptr;
+    l.mute_right = std::strchr(mute, 'R') != nullptr;
+    std::memcpy(l.hold_call, more.hold_call, sizeof l.hold_call);
+    l.hold_call[sizeof l.hold_call - 1] = 0;
+    l.hold_ms = more.hold_ms > 0 ? more.hold_ms : 0;
+    l.lose_at = more.lose_at > 0 ? more.lose_at : 0;
+    l.lose_frames = more.lose_frames > 0 ? more.lose_frames : 0;
+    l.lose_recordings = more.lose_recordings;
+    l.deliver = deliver != 0;
+    char* name = line + (name_at > 0 ? name_at : std::strlen(line));
+    name[std::strcspn(name, "\r\n")] = 0;
+    MultiByteToWideChar(CP_UTF8, 0, name, -1, l.name, MAXPNAMELEN);
+    l.name[MAXPNAMELEN - 1] = 0;
     return l;
 }
 
@@ -177,20 +234,37 @@ constexpr int kRate = 44100;
 // The wall time from waveInStart to the recording's frame 0; its first buffer comes a buffer's
 // length after that.
 constexpr DWORD kLeadInMs = 300;
+// How far the clock may move past the position a program read before its write still lands
+// where that position said: a device whose position moves in periods this long would have
+// answered the same. A caller held up longer than this finds its output heard that much later.
+constexpr long long kPeriodFrames = kRate / 10;
+
+// A buffer in a recording's queue, and the clock's frame when it was added: one added after the
+// queue ran dry starts from there, the frames in between lost.
+struct Queued {
+    WAVEHDR* header;
+    long long after;
+};
 
 // Every waveIn open this process made, never reused, like the waveOut ones.
 struct Input {
-    UINT device;
-    WAVEFORMATEX format;
-    HWND notify;
-    bool closed;
-    bool started;
-    DWORD started_at;
-    int slow;             // as the file said when it started
-    long long delivered;  // frames: the recording's position
-    std::vector<WAVEHDR*> queue;
-    HANDLE thread;
-    HANDLE wake;  // set when a buffer is added or the recording stops
+    UINT device = 0;
+    WAVEFORMATEX format = {};
+    HWND notify = nullptr;
+    bool closed = false;
+    bool started = false;
+    DWORD started_at = 0;
+    // As the file said when it started.
+    int slow = 1;
+    bool deliver = true;
+    long long lose_at = 0, lose_frames = 0;
+    long long base = 0;       // the clock's frame at the start: where a stop left it
+    long long next = 0;       // the clock's frame the next buffer may start from
+    long long delivered = 0;  // frames handed back
+    long long answered = -1;  // the position last read since the last write, -1 for none
+    std::vector<Queued> queue;
+    HANDLE thread = nullptr;
+    HANDLE wake = nullptr;  // set when a buffer is added or the recording stops
 };
 Input inputs[16];
 int inputs_opened = 0;
@@ -241,12 +315,55 @@ Input* input_of(HWAVEIN h, const char* call) {
     return nullptr;
 }
 
-// The frame of the recording now plays into, by the wall clock: before the recording delivers
-// anything, its position says nothing of that.
-long long wall_frame(const Input* in) {
-    const long long ms =
-        static_cast<long long>(GetTickCount() - in->started_at) / in->slow - kLeadInMs;
-    return ms * kRate / 1000;
+// The caller sleeps here when the file names this call, while a recording runs; the lock stays
+// free meanwhile, so the recording goes on.
+void hold(const char* call) {
+    bool running = false;
+    {
+        Locked held;
+        for (const Input* in = inputs; in < inputs + inputs_opened; ++in) {
+            running = running || in->started;
+        }
+    }
+    if (running) {
+        const Loopback l = loopback();
+        if (l.hold_ms > 0 && std::strcmp(l.hold_call, call) == 0) {
+            Sleep(static_cast<DWORD>(l.hold_ms));
+        }
+    }
+}
+
+long long floor_div(long long a, long long b) {
+    return a / b - (a % b != 0 && (a < 0) != (b < 0));
+}
+
+// The frame in's clock stands at, by the wall clock: negative in the lead-in.
+long long clock_frame(const Input* in) {
+    const long long ms = static_cast<long long>(GetTickCount() - in->started_at) -
+                         static_cast<long long>(in->slow) * kLeadInMs;
+    return in->base + floor_div(ms * kRate, 1000LL * in->slow);
+}
+
+// The wall time after the start, in ms, at which in's clock has passed frame end - 1.
+long long passed_ms(const Input* in, long long end) {
+    return static_cast<long long>(in->slow) * kLeadInMs -
+           floor_div(-(end - in->base) * 1000 * in->slow, kRate);
+}
+
+// The clock's frames a buffer of `frames` takes from frame from on: [first, cut), then
+// [resume, end), with the stretch the recorder drops in between.
+struct Span {
+    long long first, cut, resume, end;
+};
+Span span_of(const Input* in, long long from, long long frames) {
+    const long long lost = in->lose_at, found = in->lose_at + in->lose_frames;
+    if (in->lose_frames > 0 && from >= lost && from < found) {
+        from = found;
+    }
+    if (in->lose_frames > 0 && from < lost && from + frames > lost) {
+        return {from, lost, found, found + from + frames - lost};
+    }
+    return {from, from + frames, from + frames, from + frames};
 }
 
 // Takes the samples at once (the program may refill the buffer) and places them on the current
@@ -256,19 +373,23 @@ int loop_back(const WAVEFORMATEX& format, const WAVEHDR* header) {
     if (!recording || !recording->started || format.nChannels < 1 || format.nChannels > 2) {
         return -1;
     }
-    const long long at = recording->delivered > 0 ? recording->delivered : wall_frame(recording);
+    Input* in = recording;
+    const long long now = clock_frame(in);
+    const bool told = in->delivered > 0 && in->answered >= 0 && now - in->answered <= kPeriodFrames;
+    const long long at = told ? in->answered : now;
+    in->answered = -1;
     const short* data = reinterpret_cast<const short*>(header->lpData);
-    heard.push_back({recording, at + loopback().delay, LLONG_MAX, format.nChannels,
+    heard.push_back({in, at + loopback().delay, LLONG_MAX, format.nChannels,
                      std::vector<short>(data, data + header->dwBufferLength / 2)});
     return static_cast<int>(heard.size()) - 1;
 }
 
-// A reset output is heard no further than the wall clock had reached.
+// A reset output is heard no further than the clock had reached.
 void fall_silent(int index) {
     Locked held;
     if (index >= 0 && index < static_cast<int>(heard.size()) && heard[index].on == recording &&
         recording) {
-        heard[index].until = wall_frame(recording) + loopback().delay;
+        heard[index].until = clock_frame(recording) + loopback().delay;
     }
 }
 
@@ -325,7 +446,8 @@ void record_into(const Input* in, long long from, long long frames, short* out) 
     }
 }
 
-// Delivers in's buffers in turn, each once the wall clock has passed its last frame.
+// Hands in's buffers back in turn, each once the clock has passed its last frame, filled then
+// with what was heard on the frames it spans.
 DWORD WINAPI deliver(void* param) {
     Input* in = static_cast<Input*>(param);
     for (;;) {
@@ -335,14 +457,19 @@ DWORD WINAPI deliver(void* param) {
             if (!in->started) {
                 return 0;
             }
-            if (!in->queue.empty()) {
-                WAVEHDR* h = in->queue.front();
+            if (in->deliver && !in->queue.empty()) {
+                const Queued q = in->queue.front();
+                WAVEHDR* h = q.header;
+                const int channels = in->format.nChannels;
                 const long long frames = h->dwBufferLength / in->format.nBlockAlign;
-                const long long due =
-                    in->slow * (kLeadInMs + (in->delivered + frames) * 1000 / kRate);
+                const Span s = span_of(in, in->next > q.after ? in->next : q.after, frames);
+                const long long due = passed_ms(in, s.end);
                 const long long now = static_cast<long long>(GetTickCount() - in->started_at);
                 if (now >= due) {
-                    record_into(in, in->delivered, frames, reinterpret_cast<short*>(h->lpData));
+                    short* out = reinterpret_cast<short*>(h->lpData);
+                    record_into(in, s.first, s.cut - s.first, out);
+                    record_into(in, s.resume, s.end - s.resume, out + (s.cut - s.first) * channels);
+                    in->next = s.end;
                     in->delivered += frames;
                     h->dwBytesRecorded = static_cast<DWORD>(frames * in->format.nBlockAlign);
                     h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
@@ -358,11 +485,15 @@ DWORD WINAPI deliver(void* param) {
     }
 }
 
-// Stops in's delivery and waits for its thread to end.
+// Stops in's delivery and waits for its thread to end; the position stays where it was.
 void stop_delivery(Input* in) {
     HANDLE thread = nullptr;
     {
         Locked held;
+        if (in->started && in->deliver) {
+            const long long now = clock_frame(in);
+            in->base = now > in->base ? now : in->base;
+        }
         in->started = false;
         thread = in->thread;
         in->thread = nullptr;
@@ -372,6 +503,13 @@ void stop_delivery(Input* in) {
         WaitForSingleObject(thread, INFINITE);
         CloseHandle(thread);
     }
+}
+
+UINT error_text(UINT error, wchar_t* text, UINT size) {
+    wchar_t said[64];
+    wsprintfW(said, L"test winmm error %u", error);
+    lstrcpynW(text, said, static_cast<int>(size));
+    return MMSYSERR_NOERROR;
 }
 
 bool recordable(const WAVEFORMATEX* f) {
@@ -408,10 +546,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
 extern "C" {
 
 UINT WINAPI waveOutGetNumDevs() {
+    hold("waveOutGetNumDevs");
     return current().count;
 }
 
 UINT WINAPI waveOutGetDevCapsA(UINT_PTR, WAVEOUTCAPSA* caps, UINT size) {
+    hold("waveOutGetDevCapsA");
     Device d = current();
     if (caps) {
         std::memcpy(caps, d.record, d.length < size ? d.length : size);
@@ -421,6 +561,7 @@ UINT WINAPI waveOutGetDevCapsA(UINT_PTR, WAVEOUTCAPSA* caps, UINT size) {
 
 UINT WINAPI waveOutOpen(HWAVEOUT* out, UINT device, const WAVEFORMATEX* format, DWORD_PTR callback,
                         DWORD_PTR, DWORD flags) {
+    hold("waveOutOpen");
     if (const UINT refused = current().open_rc) {
         return refused;
     }
@@ -436,6 +577,7 @@ UINT WINAPI waveOutOpen(HWAVEOUT* out, UINT device, const WAVEFORMATEX* format, 
 }
 
 UINT WINAPI waveOutPrepareHeader(HWAVEOUT out, WAVEHDR* header, UINT) {
+    hold("waveOutPrepareHeader");
     if (!open_of(out, "prepare")) {
         return MMSYSERR_INVALHANDLE;
     }
@@ -444,6 +586,7 @@ UINT WINAPI waveOutPrepareHeader(HWAVEOUT out, WAVEHDR* header, UINT) {
 }
 
 UINT WINAPI waveOutUnprepareHeader(HWAVEOUT out, WAVEHDR* header, UINT) {
+    hold("waveOutUnprepareHeader");
     if (!open_of(out, "unprepare")) {
         return MMSYSERR_INVALHANDLE;
     }
@@ -456,6 +599,7 @@ UINT WINAPI waveOutUnprepareHeader(HWAVEOUT out, WAVEHDR* header, UINT) {
 
 // "KELVANE_FAKE_WINMM.tone": the device id, the format and the samples, as handed over.
 UINT WINAPI waveOutWrite(HWAVEOUT out, WAVEHDR* header, UINT) {
+    hold("waveOutWrite");
     Open* o = open_of(out, "write");
     if (!o) {
         return MMSYSERR_INVALHANDLE;
@@ -474,6 +618,7 @@ UINT WINAPI waveOutWrite(HWAVEOUT out, WAVEHDR* header, UINT) {
 }
 
 UINT WINAPI waveOutReset(HWAVEOUT out) {
+    hold("waveOutReset");
     Open* o = open_of(out, "reset");
     if (!o) {
         return MMSYSERR_INVALHANDLE;
@@ -490,6 +635,7 @@ UINT WINAPI waveOutReset(HWAVEOUT out) {
 }
 
 UINT WINAPI waveOutClose(HWAVEOUT out) {
+    hold("waveOutClose");
     Open* o = open_of(out, "close");
     if (!o) {
         return MMSYSERR_INVALHANDLE;
@@ -503,16 +649,16 @@ UINT WINAPI waveOutClose(HWAVEOUT out) {
 }
 
 UINT WINAPI waveOutGetErrorTextW(UINT error, wchar_t* text, UINT size) {
-    wchar_t said[64];
-    wsprintfW(said, L"test winmm error %u", error);
-    lstrcpynW(text, said, static_cast<int>(size));
-    return MMSYSERR_NOERROR;
+    hold("waveOutGetErrorTextW");
+    return error_text(error, text, size);
 }
 UINT WINAPI waveInGetNumDevs() {
+    hold("waveInGetNumDevs");
     return loopback().devices;
 }
 
 UINT WINAPI waveInGetDevCapsW(UINT_PTR device, WAVEINCAPSW* caps, UINT size) {
+    hold("waveInGetDevCapsW");
     const Loopback l = loopback();
     if (device >= l.devices && device != WAVE_MAPPER) {
         return MMSYSERR_BADDEVICEID;
@@ -534,6 +680,7 @@ UINT WINAPI waveInGetDevCapsW(UINT_PTR device, WAVEINCAPSW* caps, UINT size) {
 
 // Only the question which recorder is the default is answered.
 UINT WINAPI waveInMessage(HWAVEIN h, UINT message, DWORD_PTR first, DWORD_PTR second) {
+    hold("waveInMessage");
     if (h != reinterpret_cast<HWAVEIN>(static_cast<UINT_PTR>(WAVE_MAPPER)) ||
         message != DRVM_MAPPER_PREFERRED_GET) {
         return MMSYSERR_NOTSUPPORTED;
@@ -548,6 +695,7 @@ UINT WINAPI waveInMessage(HWAVEIN h, UINT message, DWORD_PTR first, DWORD_PTR se
 
 UINT WINAPI waveInOpen(HWAVEIN* h, UINT device, const WAVEFORMATEX* format, DWORD_PTR callback,
                        DWORD_PTR, DWORD flags) {
+    hold("waveInOpen");
     const Loopback l = loopback();
     if (device == WAVE_MAPPER && l.devices > kDefaultRecorder) {
         device = kDefaultRecorder;
@@ -580,6 +728,7 @@ UINT WINAPI waveInOpen(HWAVEIN* h, UINT device, const WAVEFORMATEX* format, DWOR
 }
 
 UINT WINAPI waveInPrepareHeader(HWAVEIN h, WAVEHDR* header, UINT) {
+    hold("waveInPrepareHeader");
     Locked held;
     if (!input_of(h, "prepare")) {
         return MMSYSERR_INVALHANDLE;
@@ -589,6 +738,7 @@ UINT WINAPI waveInPrepareHeader(HWAVEIN h, WAVEHDR* header, UINT) {
 }
 
 UINT WINAPI waveInUnprepareHeader(HWAVEIN h, WAVEHDR* header, UINT) {
+    hold("waveInUnprepareHeader");
     Locked held;
     if (!input_of(h, "unprepare")) {
         return MMSYSERR_INVALHANDLE;
@@ -600,7 +750,10 @@ UINT WINAPI waveInUnprepareHeader(HWAVEIN h, WAVEHDR* header, UINT) {
     return MMSYSERR_NOERROR;
 }
 
+// Queued after the queue ran dry, a buffer starts from the clock as it stands: what passed while
+// nothing was queued is gone.
 UINT WINAPI waveInAddBuffer(HWAVEIN h, WAVEHDR* header, UINT) {
+    hold("waveInAddBuffer");
     Locked held;
     Input* in = input_of(h, "add");
     if (!in) {
@@ -614,21 +767,30 @@ UINT WINAPI waveInAddBuffer(HWAVEIN h, WAVEHDR* header, UINT) {
     }
     header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     header->dwBytesRecorded = 0;
-    in->queue.push_back(header);
+    in->queue.push_back({header, in->started ? clock_frame(in) : LLONG_MIN});
     SetEvent(in->wake);
     return MMSYSERR_NOERROR;
 }
 
 UINT WINAPI waveInStart(HWAVEIN h) {
+    hold("waveInStart");
     Locked held;
     Input* in = input_of(h, "start");
     if (!in) {
         return MMSYSERR_INVALHANDLE;
     }
     if (!in->started) {
+        const Loopback l = loopback();
+        const int made = static_cast<int>(in - inputs);
+        const bool loses = l.lose_recordings < 0 || made < l.lose_recordings;
         in->started = true;
         in->started_at = GetTickCount();
-        in->slow = loopback().slow;
+        in->slow = l.slow;
+        in->deliver = l.deliver;
+        in->lose_at = loses ? l.lose_at : 0;
+        in->lose_frames = loses ? l.lose_frames : 0;
+        in->next = in->next > in->base ? in->next : in->base;
+        in->answered = -1;
         recording = in;
         in->thread = CreateThread(nullptr, 0, deliver, in, 0, nullptr);
     }
@@ -637,6 +799,7 @@ UINT WINAPI waveInStart(HWAVEIN h) {
 }
 
 UINT WINAPI waveInStop(HWAVEIN h) {
+    hold("waveInStop");
     Input* in;
     {
         Locked held;
@@ -653,6 +816,7 @@ UINT WINAPI waveInStop(HWAVEIN h) {
 
 // Every buffer still queued comes back done and empty, and the position starts again from 0.
 UINT WINAPI waveInReset(HWAVEIN h) {
+    hold("waveInReset");
     Input* in;
     {
         Locked held;
@@ -663,19 +827,22 @@ UINT WINAPI waveInReset(HWAVEIN h) {
     }
     stop_delivery(in);
     Locked held;
-    for (WAVEHDR* header : in->queue) {
+    for (const Queued& q : in->queue) {
+        WAVEHDR* header = q.header;
         header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
         header->dwBytesRecorded = 0;
         PostMessageW(in->notify, MM_WIM_DATA, reinterpret_cast<WPARAM>(in),
                      reinterpret_cast<LPARAM>(header));
     }
     in->queue.clear();
-    in->delivered = 0;
+    in->base = in->next = in->delivered = 0;
+    in->answered = -1;
     note_input("reset", in);
     return MMSYSERR_NOERROR;
 }
 
 UINT WINAPI waveInClose(HWAVEIN h) {
+    hold("waveInClose");
     Input* in;
     {
         Locked held;
@@ -699,7 +866,10 @@ UINT WINAPI waveInClose(HWAVEIN h) {
     return MMSYSERR_NOERROR;
 }
 
+// The clock, not what has come back: it counts the buffer being filled and what was lost. The
+// answer is kept, for the write that may follow.
 UINT WINAPI waveInGetPosition(HWAVEIN h, MMTIME* time, UINT size) {
+    hold("waveInGetPosition");
     Locked held;
     Input* in = input_of(h, "position");
     if (!in) {
@@ -708,17 +878,26 @@ UINT WINAPI waveInGetPosition(HWAVEIN h, MMTIME* time, UINT size) {
     if (!time || size < sizeof *time) {
         return MMSYSERR_INVALPARAM;
     }
+    long long frame = in->base;
+    if (in->started && in->deliver) {
+        const long long now = clock_frame(in);
+        frame = now > frame ? now : frame;
+    }
+    if (in->started) {
+        in->answered = frame;
+    }
     if (time->wType == TIME_SAMPLES) {
-        time->u.sample = static_cast<DWORD>(in->delivered);
+        time->u.sample = static_cast<DWORD>(frame);
     } else {
         // As winmm does with a type it does not keep: the answer comes in bytes.
         time->wType = TIME_BYTES;
-        time->u.cb = static_cast<DWORD>(in->delivered * in->format.nBlockAlign);
+        time->u.cb = static_cast<DWORD>(frame * in->format.nBlockAlign);
     }
     return MMSYSERR_NOERROR;
 }
 
 UINT WINAPI waveInGetErrorTextW(UINT error, wchar_t* text, UINT size) {
-    return waveOutGetErrorTextW(error, text, size);
+    hold("waveInGetErrorTextW");
+    return error_text(error, text, size);
 }
 }
