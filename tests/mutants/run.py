@@ -12,7 +12,8 @@ import sys
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 
-# name: (file, what is there, what the fault puts instead, scenarios that must catch it)
+# name: (file, what is there, what the fault puts instead, scenarios that must catch it); a fault
+# that needs more than one change gives tuples of what is there and what goes instead.
 MUTANTS = {
     'winmm-at-start': ('device/Module1.h', '  public:\n',
                        '  public:\n    Module1() { LoadOnce(); }\n', ['form_and_keyboard']),
@@ -89,6 +90,30 @@ MUTANTS = {
                                    '            Sleep(5);\n'
                                    '        }\n'
                                    '    }\n', ['loopback']),
+    'loopback-broadband-floor': ('signal/loopback_judgement.cpp', '    return BandDbfs(band);\n}\n\n',
+                                 '    double squares = 0;\n    int n = 0;\n'
+                                 '    for (int f = 0; f < rec.frames; ++f) {\n'
+                                 '        bool inTone = false;\n'
+                                 '        for (const int st : starts) {\n'
+                                 '            inTone = inTone || (f >= st - Before && '
+                                 'f < st + kCheckToneFrames + After);\n'
+                                 '        }\n'
+                                 '        if (!inTone) {\n'
+                                 '            squares += rec.At(f, channel) * rec.At(f, channel);\n'
+                                 '            ++n;\n        }\n    }\n'
+                                 '    return n ? Dbfs(2 * squares / n) + 0 * band.power : '
+                                 'kSilenceDbfs;\n}\n\n', ['loopback']),
+    'loopback-integrity-skipped': ('device/loopback_check.cpp',
+                                   'if (!outcome.judgement.broken && lostByClock == 0) {',
+                                   'if (true) {', ['loopback']),
+    'loopback-no-second-recording': ('device/loopback_check.cpp', '    if (!again_) {\n',
+                                     '    if (false) {\n', ['loopback']),
+    'loopback-buffers-queued-one-by-one': (
+        'device/wave_recorder.cpp',
+        ('i < kBuffers && rc == MMSYSERR_NOERROR',
+         'taken_ == kBuffers || header != &headers_[taken_]', '    ++taken_;\n'),
+        ('i < 8 && rc == MMSYSERR_NOERROR', 'header != &headers_[taken_ % 8]',
+         '    ++taken_;\n    add_(device_, header, sizeof *header);\n'), ['loopback']),
     'no-watermark': ('report/report_surface.cpp', '    if (!icon_) {\n        return;\n    }\n'
                      '    const COLORREF', '    if (icon_) {\n        return;\n    }\n'
                      '    const COLORREF', ['legibility']),
@@ -111,12 +136,16 @@ def main():
         path, there, fault, scenarios = MUTANTS[name]
         source = ROOT / path
         original = source.read_text()
-        if original.count(there) != 1:
+        theres, faults = (there, fault) if isinstance(there, tuple) else ((there,), (fault,))
+        if any(original.count(t) != 1 for t in theres):
             print(f'{name}: the code it changes is no longer there once; update this mutant')
             survived += 1
             continue
+        mutated = original
+        for t, f in zip(theres, faults):
+            mutated = mutated.replace(t, f)
         try:
-            source.write_text(original.replace(there, fault))
+            source.write_text(mutated)
             built = rebuild(build)
             if built.returncode:
                 print(f'{name}: does not build\n{built.stdout[-1500:]}')
