@@ -559,6 +559,10 @@ void cancelled() {
                 const std::wstring report = text_of(app.pic);
                 int running = -1;
                 poll(kWaitMs, [&] { return (running = foot_ink(app.pic)) > 20; });
+                RECT form = {};
+                GetWindowRect(app.form, &form);
+                CreateDirectoryW((here + L"screenshots").c_str(), nullptr);
+                save_bmp(here + L"screenshots\\checking.bmp", form);
                 PostMessageW(app.cmd, BM_CLICK, 0, 0);
                 answer_box(app, L"测试声卡 to end the first check", kFound);
                 report_after_ok(app);
