@@ -456,6 +456,8 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
     const int found = BestStart(score[reference], envelope[reference]);
     const int latency = found - kEarliestFrames;
     std::vector<int> own(tones.size()), spans(tones.size());
+    std::vector<bool> present(tones.size());  // loud enough and at its pitch, heard or not
+    bool added = false;  // something came back longer than it went out: no loss can be sized
     for (std::size_t i = 0; i < tones.size(); ++i) {
         own[i] = BestStart(score[i], envelope[i], found - kNearFrames, found + kNearFrames);
         spans[i] = sent[i] - kEarliestFrames + own[i];
@@ -477,11 +479,17 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
             tone.strongerIn = stronger == 0 ? RecordedSide::Left : RecordedSide::Right;
         }
         const double off = pitch[i] - kToneHz;
-        tone.heard = tone.levelDbfs >= kHeardMinDbfs &&
-                     tone.levelDbfs - tone.floorDbfs >= kHeardAboveFloorDb && pitch[i] > 0 &&
+        present[i] = tone.levelDbfs >= kHeardMinDbfs && pitch[i] > 0 &&
                      (off < 0 ? -off : off) <= kHeardPitchTolerance * kToneHz;
-        if (!tone.heard) {
+        tone.heard = present[i] && tone.levelDbfs - tone.floorDbfs >= kHeardAboveFloorDb;
+        if (!present[i]) {
             continue;
+        }
+        // A tone loud enough and at its pitch, not heard only because the quiet parts hold as
+        // much near 440 Hz, is the tone itself where it should not be: a device that ran dry and
+        // played the rest of it later, say. Not a speaker that is silent.
+        if (!tone.heard && tone.floorDbfs >= kHeardMinDbfs) {
+            judgement.broken = true;
         }
         // Is it whole? Found away from the edges of where it was looked for, and as long as it
         // was played.
@@ -497,6 +505,7 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
         if (length >= 0 && (shortBy > kWholeToleranceFrames || -shortBy > kWholeToleranceFrames)) {
             judgement.broken = true;
             judgement.lostFrames = shortBy > judgement.lostFrames ? shortBy : judgement.lostFrames;
+            added = added || shortBy < 0;
         }
     }
 
@@ -505,7 +514,8 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
     judgement.toldApart = left != nullptr && right != nullptr && left->heard && right->heard &&
                           !judgement.monoRecording && left->strongerIn != right->strongerIn;
     judgement.swapped = judgement.toldApart && left->strongerIn == RecordedSide::Right;
-    if (left != nullptr && right != nullptr && left->heard && right->heard) {
+    if (left != nullptr && right != nullptr && present[left - judgement.tones.data()] &&
+        present[right - judgement.tones.data()]) {
         // Both went out in one buffer: the distance between their starts cannot change on a
         // whole way back.
         const std::size_t l = static_cast<std::size_t>(left - judgement.tones.data()),
@@ -516,7 +526,11 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
             if (-moved > judgement.lostFrames) {
                 judgement.lostFrames = -moved;
             }
+            added = added || moved > 0;
         }
+    }
+    if (added) {
+        judgement.lostFrames = -1;
     }
     if (AnyHeard(judgement)) {
         // A server that renders ahead of its own clock is heard a little before it was sent.

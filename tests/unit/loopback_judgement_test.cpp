@@ -29,6 +29,7 @@ struct Case {
     double hum = 0;    // peak of a 50 Hz hum on every channel
     int loseAt = 0;    // from this recorded frame, loses this many (fewer than 0: repeats them)
     int lose = 0;
+    bool silent = false;  // what is repeated is silence, as from an output that ran dry
 };
 
 // The test tone at another pitch, as a device at the wrong rate plays it: shorter as it is higher.
@@ -77,6 +78,9 @@ Made Record(const Case& c) {
         mix.erase(mix.begin() + std::size_t(c.loseAt) * c.channels,
                   mix.begin() + std::size_t(c.loseAt + c.lose) * c.channels);
         mix.resize(mix.size() + std::size_t(c.lose) * c.channels, 0.0);
+    } else if (c.lose < 0 && c.silent) {
+        mix.insert(mix.begin() + std::size_t(c.loseAt) * c.channels,
+                   std::size_t(-c.lose) * c.channels, 0.0);
     } else if (c.lose < 0) {
         const std::vector<double> again(mix.begin() + std::size_t(c.loseAt + c.lose) * c.channels,
                                         mix.begin() + std::size_t(c.loseAt) * c.channels);
@@ -226,6 +230,7 @@ TEST(JudgeLoopback, ARecordingThatLostSoundIsBroken) {
         const char* name;
         int loseAt, lose;
         int lostFrames;  // -1: broken, unsized; 0: whole
+        bool silent = false;
     } cases[] = {
         {"100 ms lost inside the left tone", kLeftAt + 5000, 4410, 4410},
         {"100 ms lost late in the left tone", kLeftAt + 17000, 4410, 4410},
@@ -234,11 +239,16 @@ TEST(JudgeLoopback, ARecordingThatLostSoundIsBroken) {
         {"50 ms repeated in the gap", kLeftAt + kCheckToneFrames + 4000, -2205, -1},
         {"50 ms repeated inside the left tone", kLeftAt + 9000, -2205, -1},
         {"1 ms lost in the gap: within what whole means", kLeftAt + kCheckToneFrames + 2000, 44, 0},
+        // Seen over PulseAudio: the rest of the left tone came 0.1 s late, into the quiet the
+        // noise is measured in, and the left tone was called not heard over -13.1 dBFS of it.
+        {"0.1 s of silence inside the left tone", kLeftAt + 6000, -4410, -1, true},
+        {"0.1 s of silence inside the right tone", kLeftAt + kRightToneOffsetFrames + 6000, -4410,
+         -1, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Case rec{"", 2, false, 0, 1};
-        rec.loseAt = c.loseAt, rec.lose = c.lose;
+        rec.loseAt = c.loseAt, rec.lose = c.lose, rec.silent = c.silent;
         const Made made = Record(rec);
         const LoopbackJudgement j = JudgeLoopback(made.samples, 2, made.sent);
         EXPECT_EQ(j.broken, c.lostFrames != 0);
