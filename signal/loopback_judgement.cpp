@@ -354,22 +354,29 @@ int BestStart(const std::vector<double>& score, const std::vector<double>& envel
 
 // The noise near hz in one channel, wherever no tone plays: before the first, between them and
 // after the last, with a few ms to spare before each and 50 ms after, where a room still rings
-// with the tone.
+// with the tone. The quiet parts hold only a few blocks, so each is read at five frequencies
+// 20 Hz apart around hz (two Hann bins, so nearly independent), which steadies the figure
+// without reaching out to the 50 or 60 Hz of mains hum.
 double QuietDbfs(const Recording& rec, int channel, std::vector<int> starts, double hz) {
     constexpr int Before = kToneRate / 200, After = kToneRate / 20;
     std::sort(starts.begin(), starts.end());
     Band band;
+    const auto add = [&](int from, int to) {
+        for (int k = -2; k <= 2; ++k) {
+            AddBand(rec, channel, from, to, hz + 20.0 * k, band);
+        }
+    };
     long long from = 0;
     for (const int start : starts) {
         const int to = Clamp(static_cast<long long>(start) - Before, 0, rec.frames);
         if (to > from) {
-            AddBand(rec, channel, static_cast<int>(from), to, hz, band);
+            add(static_cast<int>(from), to);
         }
         const long long end = static_cast<long long>(start) + kCheckToneFrames + After;
         from = end > from ? end : from;
     }
     if (from < rec.frames) {
-        AddBand(rec, channel, static_cast<int>(from), rec.frames, hz, band);
+        add(static_cast<int>(from), rec.frames);
     }
     return BandDbfs(band);
 }
