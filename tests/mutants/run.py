@@ -68,10 +68,9 @@ MUTANTS = {
         'tone.strongerIn = tone.channel == ToneChannel::Left ? RecordedSide::Left : '
         'RecordedSide::Right;', ['loopback']),
     'loopback-heard-at-any-level': ('signal/loopback_judgement.cpp',
-                                    'tone.heard = tone.levelDbfs >= kHeardMinDbfs &&\n'
-                                    '                     tone.levelDbfs - tone.floorDbfs >= '
-                                    'kHeardAboveFloorDb && pitch[i] > 0 &&',
-                                    'tone.heard = pitch[i] > 0 &&', ['loopback']),
+                                    'tone.heard = present[i] && tone.levelDbfs - tone.floorDbfs >= '
+                                    'kHeardAboveFloorDb;',
+                                    'tone.heard = pitch[i] > 0;', ['loopback']),
     'loopback-plays-before-recording': ('device/loopback_check.cpp',
                                         '    running_ = true;\n    return true;',
                                         '    running_ = true;\n    PlayTones();\n    return true;',
@@ -92,15 +91,10 @@ MUTANTS = {
                                    '    }\n', ['loopback']),
     'loopback-broadband-floor': ('signal/loopback_judgement.cpp', '    return BandDbfs(band);\n}\n\n',
                                  '    double squares = 0;\n    int n = 0;\n'
-                                 '    for (int f = 0; f < rec.frames; ++f) {\n'
-                                 '        bool inTone = false;\n'
-                                 '        for (const int st : starts) {\n'
-                                 '            inTone = inTone || (f >= st - Before && '
-                                 'f < st + kCheckToneFrames + After);\n'
-                                 '        }\n'
-                                 '        if (!inTone) {\n'
+                                 '    for (const auto& [from, to] : QuietStretches(starts, rec.frames)) {\n'
+                                 '        for (int f = from; f < to; ++f, ++n) {\n'
                                  '            squares += rec.At(f, channel) * rec.At(f, channel);\n'
-                                 '            ++n;\n        }\n    }\n'
+                                 '        }\n    }\n'
                                  '    return n ? Dbfs(2 * squares / n) + 0 * band.power : '
                                  'kSilenceDbfs;\n}\n\n', ['loopback']),
     'loopback-integrity-skipped': ('device/loopback_check.cpp',
@@ -114,6 +108,29 @@ MUTANTS = {
          'taken_ == kBuffers || header != &headers_[taken_]', '    ++taken_;\n'),
         ('i < 8 && rc == MMSYSERR_NOERROR', 'header != &headers_[taken_ % 8]',
          '    ++taken_;\n    add_(device_, header, sizeof *header);\n'), ['loopback']),
+    'gaps-never-counted': ('signal/tone_faults.cpp', 'gaps += start - lastEnd > kGapMergeFrames;',
+                           'gaps += 0 * (start - lastEnd > kGapMergeFrames);', ['loopback']),
+    # All that is not the tone, noise included, in place of its harmonics.
+    'distortion-from-whole-residual': (
+        'signal/tone_faults.cpp',
+        '    return tone.PeakSquared() > 0 ? 100 * std::sqrt(harmonics / tone.PeakSquared()) : 0;',
+        '    double squares = 0;\n'
+        '    for (int f = steady.from; f < steady.to; ++f) {\n'
+        '        squares += rec.At(f, channel) * rec.At(f, channel);\n'
+        '    }\n'
+        '    harmonics = 0 * harmonics + 2 * squares / (steady.to - steady.from) - '
+        'tone.PeakSquared();\n'
+        '    return tone.PeakSquared() > 0 ? 100 * std::sqrt(harmonics / tone.PeakSquared()) : 0;',
+        ['loopback']),
+    'clip-line-whatever-the-peak': ('app/loopback_lines.cpp', 'if (judgement.clipped) {',
+                                    'if (true) {', ['loopback']),
+    'hum-read-under-the-tones': ('signal/loopback_judgement.cpp',
+                                 'judgement.hum = FindHum(rec, analysed, spans);',
+                                 'judgement.hum = FindHum(rec, analysed, {});', ['loopback']),
+    'balance-the-wrong-way': ('signal/loopback_judgement.cpp',
+                              'leftLouderBy > 0 ? ToneChannel::Right : ToneChannel::Left;',
+                              'leftLouderBy > 0 ? ToneChannel::Left : ToneChannel::Right;',
+                              ['loopback']),
     'no-watermark': ('report/report_surface.cpp', '    if (!icon_) {\n        return;\n    }\n'
                      '    const COLORREF', '    if (icon_) {\n        return;\n    }\n'
                      '    const COLORREF', ['legibility']),
