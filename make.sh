@@ -20,6 +20,7 @@ packages=(
 test_packages=(
   pulseaudio pipewire pipewire-pulse wireplumber dbus-daemon   # real sound servers for e2e tests
   pulseaudio-utils                                         # pactl and pacat, to set them up
+  sox                                                      # the faulty cable of the automatic check's real cases
   clang libclang-rt-dev                                 # fuzzing
 )
 

@@ -170,9 +170,66 @@ server_start() {
 #                       its own monitor carries what is played to it, before the swap, so the
 #                       recording is still sink0's, after it
 #   loopback-right-off  sink0's right channel at 0 %, which its monitor follows
+#   loopback-chain...   the recorder hears the speakers through a cable that plants one fault
+#                       (see chain_start); loopback-chain itself plants none
 default_is() { [ "$(timeout 5 pactl "get-default-$1")" = "$2" ]; }
 right_silent() { LC_ALL=C timeout 5 pactl get-sink-volume sink0 | grep -q 'front-right: 0 /'; }
+source_running() { LC_ALL=C timeout 5 pactl list short sources | grep -q "^[0-9]*"$'\t'"$1"$'\t'".*RUNNING"; }
+# reads_sound PID: the process (sox) reads a tenth of a second of sound in a fifth of one: the
+# monitor's parec has reached it. Its start-up reads are far fewer, and long over.
+read_bytes() { awk '/^rchar/ { print $2 }' "/proc/$1/io" 2>/dev/null || echo 0; }
+reads_sound() {
+    local before
+    before=$(read_bytes "$1")
+    sleep 0.2
+    [ $(($(read_bytes "$1") - before)) -ge 17640 ]
+}
+
+# chain_start NAME: the default source becomes a pipe source, "chain", fed from sink0's monitor
+# (parec) through sox, which plants NAME's fault, one at a time:
+#   loopback-chain              none: sox hands the sound on untouched (bit for bit over
+#                               PulseAudio; PipeWire resamples it to 48 kHz and back)
+#   loopback-chain-overdrive    overdrive 12 dB, no colour: the -12 dBFS tone comes back at
+#                               -3.3 dBFS with 9.1 % THD, its peaks at 20,600, short of full scale
+#   loopback-chain-right-quiet  the right channel at half its amplitude: 6.0 dB quieter
+#   loopback-chain-hum          50 Hz at -30 dBFS and 150 Hz at -40 dBFS mixed in: -29.6 dBFS in all
+#   loopback-chain-clip         15 dB more, no limiter: the tone cut flat at full scale
+#   loopback-chain-gaps         a 3 ms stretch silenced every 100 ms (frames kept, not dropped):
+#                               4 or 5 in each tone's steady 460 ms
+# The chain's processes are the server's (spawn), so server_stop ends them, the monitor's parec
+# first: sox then reads the end of its input and goes. Order matters over PipeWire: its pipe
+# source keeps whatever the pipe held before it ran, as latency for good (1 s of it seen), so a
+# keeper records it (running, it also never lets the pipe fill, as PulseAudio's would while no
+# one records) before sox writes a sample. sox's buffers of 1024 bytes and parec's 10 ms keep the
+# chain's own delay at 10-30 ms over PulseAudio and 50-75 ms over PipeWire.
+chain_start() {
+    local raw=(-t raw -r 44100 -e signed -b 16 -c 2) effects=() sox_pid
+    local input=("${raw[@]}" "$server/monitor.fifo")
+    # sox's synth makes a sine with a peak of 0.705, so the factors are 10^(dB/20) / 0.705.
+    local hum="sox -D -n -r 44100 -c 2 -t sox - synth sine"
+    case $1 in
+        loopback-chain-overdrive) effects=(overdrive 12 0) ;;
+        loopback-chain-right-quiet) effects=(remix 1 2v0.5) ;;
+        loopback-chain-hum)
+            input=(-m -v 1 "${input[@]}" -v 0.04485 -t sox "|$hum 50" -v 0.01418 -t sox "|$hum 150") ;;
+        loopback-chain-clip) effects=(gain 15) ;;
+        loopback-chain-gaps) effects=(synth square amod 10 0 0 97) ;;
+    esac
+    timeout 10 pactl load-module module-pipe-source source_name=chain file="$server/chain.fifo" \
+        format=s16le rate=44100 channels=2 >/dev/null ||
+        server_failed "pactl loads the pipe source" || return 1
+    spawn chain-keeper parec --server="$PULSE_SERVER" --device=chain --latency-msec=20 --raw /dev/null
+    await "the pipe source runs" source_running chain || return 1
+    mkfifo "$server/monitor.fifo"
+    spawn chain-sox sox -D --buffer 1024 "${input[@]}" "${raw[@]}" "$server/chain.fifo" "${effects[@]}"
+    read -r sox_pid _ <<<"${server_procs[-1]}"
+    spawn chain-parec parec --server="$PULSE_SERVER" --device=sink0.monitor --latency-msec=10 \
+        --raw --format=s16le --channels=2 --rate=44100 "$server/monitor.fifo"
+    await "sox reads sink0's monitor" reads_sound "$sox_pid"
+}
+
 loopback_set_up() {
+    local source=sink0.monitor
     case $1 in
         loopback-swapped)
             timeout 10 pactl load-module module-remap-sink sink_name=swapped master=sink0 \
@@ -186,9 +243,13 @@ loopback_set_up() {
             timeout 5 pactl set-sink-volume sink0 100% 0%
             await "sink0's right channel goes to 0 %" right_silent || return 1
             ;;
+        loopback-chain*)
+            chain_start "$1" || return 1
+            source=chain
+            ;;
     esac
-    timeout 5 pactl set-default-source sink0.monitor
-    await "sink0's monitor becomes the default source" default_is source sink0.monitor
+    timeout 5 pactl set-default-source $source
+    await "$source becomes the default source" default_is source $source
 }
 
 # server_stop: every process of the server, the last started first, each by its pid: SIGTERM,
@@ -434,6 +495,12 @@ every_scenario() {
     scenario pulseaudio loopback "Kelvane Test Speakers"
     scenario pulseaudio loopback-swapped "Kelvane Test Speakers"
     scenario pulseaudio loopback-right-off "Kelvane Test Speakers"
+    scenario pulseaudio loopback-chain "Kelvane Test Speakers"
+    scenario pulseaudio loopback-chain-overdrive "Kelvane Test Speakers"
+    scenario pulseaudio loopback-chain-right-quiet "Kelvane Test Speakers"
+    scenario pulseaudio loopback-chain-hum "Kelvane Test Speakers"
+    scenario pulseaudio loopback-chain-clip "Kelvane Test Speakers"
+    scenario pulseaudio loopback-chain-gaps "Kelvane Test Speakers"
     scenario pipewire sinks "Kelvane Test Speakers"
     scenario pipewire server-stops "Kelvane Test Speakers"
     scenario pipewire tones "Kelvane Test Speakers"
@@ -441,6 +508,12 @@ every_scenario() {
     scenario pipewire loopback "Kelvane Test Speakers"
     scenario pipewire loopback-swapped "Kelvane Test Speakers"
     scenario pipewire loopback-right-off "Kelvane Test Speakers"
+    scenario pipewire loopback-chain "Kelvane Test Speakers"
+    scenario pipewire loopback-chain-overdrive "Kelvane Test Speakers"
+    scenario pipewire loopback-chain-right-quiet "Kelvane Test Speakers"
+    scenario pipewire loopback-chain-hum "Kelvane Test Speakers"
+    scenario pipewire loopback-chain-clip "Kelvane Test Speakers"
+    scenario pipewire loopback-chain-gaps "Kelvane Test Speakers"
 }
 
 start=$SECONDS
