@@ -218,7 +218,11 @@ chain_start() {
     timeout 10 pactl load-module module-pipe-source source_name=chain file="$server/chain.fifo" \
         format=s16le rate=44100 channels=2 >/dev/null ||
         server_failed "pactl loads the pipe source" || return 1
-    spawn chain-keeper parec --server="$PULSE_SERVER" --device=chain --latency-msec=20 --raw /dev/null
+    # What it records is what the pipe source gave Kelvane too: KELVANE_KEEP_CAPTURES=DIR keeps it.
+    local kept=/dev/null
+    [ -z "${KELVANE_KEEP_CAPTURES:-}" ] || kept=$KELVANE_KEEP_CAPTURES/chain-$kind-$1-$(date +%s%N).raw
+    spawn chain-keeper parec --server="$PULSE_SERVER" --device=chain --latency-msec=20 --raw \
+        --format=s16le --channels=2 --rate=44100 "$kept"
     await "the pipe source runs" source_running chain || return 1
     mkfifo "$server/monitor.fifo"
     spawn chain-sox sox -D --buffer 1024 "${input[@]}" "${raw[@]}" "$server/chain.fifo" "${effects[@]}"
