@@ -203,7 +203,8 @@ reads_sound() {
 # source keeps whatever the pipe held before it ran, as latency for good (1 s of it seen), so a
 # keeper records it (running, it also never lets the pipe fill, as PulseAudio's would while no
 # one records) before sox writes a sample. sox's buffers of 1024 bytes and parec's 10 ms keep the
-# chain's own delay at 10-30 ms over PulseAudio and 50-75 ms over PipeWire.
+# chain's own delay at 10-30 ms over PulseAudio and 50-75 ms over PipeWire 0.3.65; PipeWire 1.4's
+# pipe source holds more (Kelvane's round trip 217-245 ms), still far from the check's 500 ms.
 chain_start() {
     local raw=(-t raw -r 44100 -e signed -b 16 -c 2) effects=() sox_pid
     local input=("${raw[@]}" "$server/monitor.fifo")
