@@ -40,6 +40,58 @@ std::u16string ToneLine(const ToneJudgement& tone) {
     return Label(tone.channel) + (u"没听到（录音里只有 " + DecibelText(noise)) + u" dBFS 的噪声）";
 }
 
+// The tone's name as a line starts with it: "左声道", "右声道", or the one "测试音".
+const char16_t* Name(ToneChannel channel) {
+    switch (channel) {
+        case ToneChannel::Left:
+            return u"左声道";
+        case ToneChannel::Right:
+            return u"右声道";
+        case ToneChannel::Mono:
+            break;
+    }
+    return u"测试音";
+}
+
+// One decimal below 10, whole numbers from there: "5.4", "12".
+std::u16string PercentText(double percent) {
+    const long tenths = static_cast<long>(percent * 10 + 0.5);
+    return tenths < 100 ? Digits(tenths / 10) + u"." + Digits(tenths % 10)
+                        : Digits((tenths + 5) / 10);
+}
+
+// What the recording showed beyond each tone heard or not, in the order a user would look into
+// them: the tone breaking off, then its sound, then the recording's level, its hum, the balance.
+void AddFaultLines(const LoopbackJudgement& judgement, std::vector<std::u16string>& lines) {
+    for (const ToneJudgement& tone : judgement.tones) {
+        if (tone.heard && tone.gaps > 0) {
+            const std::u16string whose = tone.channel == ToneChannel::Mono
+                                             ? u""
+                                             : Name(tone.channel) + std::u16string(u"的");
+            lines.push_back(whose + u"测试音中断了 " + Digits(tone.gaps) +
+                            u" 次（断音），声音可能时断时续。");
+        }
+    }
+    for (const ToneJudgement& tone : judgement.tones) {
+        if (tone.heard && tone.distorted) {
+            lines.push_back(Name(tone.channel) + (u"失真 " + PercentText(tone.distortionPercent)) +
+                            u" %，声音可能发破。");
+        }
+    }
+    if (judgement.clipped) {
+        lines.push_back(u"录音电平过高，录音被削顶；请调低录音音量后再试。");
+    }
+    if (judgement.hum.hz != 0) {
+        lines.push_back(u"录音里有 " + Digits(judgement.hum.hz) + u" Hz 的嗡嗡声（" +
+                        DecibelText(judgement.hum.dbfs) + u" dBFS），可能是接地或线缆的问题。");
+    }
+    if (judgement.quieter != ToneChannel::Mono) {
+        const bool right = judgement.quieter == ToneChannel::Right;
+        lines.push_back((right ? u"右声道比左声道小 " : u"左声道比右声道小 ") +
+                        DecibelText(judgement.quieterByDb) + u" dB。");
+    }
+}
+
 }  // namespace
 
 std::u16string CannotRecordLine(const std::u16string& reason) {
@@ -64,13 +116,14 @@ std::u16string DecibelText(double dbfs) {
 
 LoopbackLines ComposeLoopbackLines(const LoopbackJudgement& judgement,
                                    const std::u16string& recorderName) {
-    LoopbackLines box{{}, AllHeard(judgement)};
+    LoopbackLines box{{}, AllHeard(judgement) && !AnyFault(judgement)};
     bool stereoDevice = false;
     for (const ToneJudgement& tone : judgement.tones) {
         box.lines.push_back(ToneLine(tone));
         stereoDevice = stereoDevice || tone.channel != ToneChannel::Mono;
     }
     const bool anyHeard = AnyHeard(judgement);
+    AddFaultLines(judgement, box.lines);
     if (judgement.swapped) {
         box.lines.push_back(u"左右声道接反：左声道的测试音出现在录音的右声道。");
     }

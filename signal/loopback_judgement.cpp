@@ -3,83 +3,22 @@
 #include <algorithm>
 #include <cmath>
 
+#include "signal/spectrum.h"
+#include "signal/tone_faults.h"
+
 namespace kelvane {
 namespace {
 
-constexpr double kFullScale = 32767.0;
 constexpr int kBlockFrames = kToneRate / 20;      // 50 ms: 22 whole cycles of 440 Hz
 constexpr int kMinSteadyFrames = kToneRate / 10;  // less of a tone than this is not judged
 constexpr int kMaxFrames = 1 << 28;               // keeps frame arithmetic inside int
 constexpr double kMaxCrossingGap = 2.0 * kToneRate / kToneHz;
 constexpr int kMinCycles = 10;
 constexpr int kSearchFrames = kEarliestFrames + kMaxLatencyFrames + 1;
-constexpr int kBandBlockFrames = kToneRate / 10;
 // An onset found this close to either end of its search window is the window's, not the tone's.
 constexpr int kEdgeFrames = kToneRate / 1000;
 // How far from the best fitting tone's start each other tone is looked for.
 constexpr int kNearFrames = kRightToneOffsetFrames - kCheckToneFrames - kToneRate / 20;
-
-struct Complex {
-    double re = 0, im = 0;
-};
-Complex operator+(Complex a, Complex b) {
-    return {a.re + b.re, a.im + b.im};
-}
-Complex operator-(Complex a, Complex b) {
-    return {a.re - b.re, a.im - b.im};
-}
-Complex operator*(Complex a, Complex b) {
-    return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
-}
-Complex operator*(double k, Complex a) {
-    return {k * a.re, k * a.im};
-}
-Complex Conj(Complex a) {
-    return {a.re, -a.im};
-}
-Complex Turn(double angle) {
-    return {std::cos(angle), std::sin(angle)};
-}
-
-// e^(i w n) for n = first, first + 1, ...: one rotation a step, recomputed afresh every 1024 steps
-// so that rounding cannot pile up over a recording of several seconds.
-class Rotor {
-  public:
-    Rotor(double w, int first) : w_(w), n_(first), step_(Turn(w)), value_(Turn(w * first)) {}
-    Complex Next() {
-        const Complex current = value_;
-        ++n_;
-        value_ = n_ % 1024 == 0 ? Turn(w_ * n_) : value_ * step_;
-        return current;
-    }
-
-  private:
-    double w_;
-    int n_;
-    Complex step_, value_;
-};
-
-struct Recording {
-    const std::int16_t* samples;
-    int channels;
-    int frames;
-    double At(int frame, int channel) const {
-        return samples[static_cast<std::size_t>(frame) * channels + channel];
-    }
-};
-
-int Clamp(long long value, int low, int high) {
-    return static_cast<int>(value < low ? low : value > high ? high : value);
-}
-
-// The level of a sine whose peak squared is given; a sine at full scale is 0 dBFS.
-double Dbfs(double peakSquared) {
-    if (!(peakSquared > 0)) {
-        return kSilenceDbfs;
-    }
-    const double db = 10 * std::log10(peakSquared / (kFullScale * kFullScale));
-    return db > kSilenceDbfs ? db : kSilenceDbfs;
-}
 
 // One channel of [from, to) through a band-pass around 440 Hz (a biquad, Q 5: 50 Hz hum comes
 // out 33 dB down, broadband hiss some 24 dB), so that the zero crossings below are the tone's
@@ -229,40 +168,9 @@ void AddCorrelation(const Recording& rec, int channel, int sent, double hz,
                               energy[Clamp(-static_cast<long long>(t), 0, N)];
         if (inside > 0) {
             score[i] += correlation * correlation / inside;
-            envelope[i] += (sum.re * sum.re + sum.im * sum.im) / inside;
+            envelope[i] += Norm(sum) / inside;
         }
     }
-}
-
-// The tone's level at the pitch given over [from, to) of one channel, as the peak of a sine:
-// Hann-windowed blocks of 0.1 s, half overlapping, their powers averaged. The window keeps a tone
-// or hum far away in frequency (mains hum at 50 or 60 Hz, rumble) out of the 440 Hz band, and
-// the same estimator serves the tone and the noise beside it, so the two are like for like.
-// blocks counts the blocks taken; power their summed peak squared.
-struct Band {
-    double power = 0;
-    int blocks = 0;
-};
-void AddBand(const Recording& rec, int channel, int from, int to, double hz, Band& band) {
-    constexpr int W = kBandBlockFrames;
-    const double w = 2 * kPi * hz / kToneRate;
-    for (int block = from; block + W <= to; block += W / 2) {
-        Complex sum;
-        double weights = 0;
-        Rotor rotor(-w, block);
-        for (int k = 0; k < W; ++k) {
-            const double s = std::sin(kPi * (k + 0.5) / W);
-            sum = sum + (s * s * rec.At(block + k, channel)) * rotor.Next();
-            weights += s * s;
-        }
-        // A sine of peak A sums to A/2 of the weights.
-        band.power += 4 * (sum.re * sum.re + sum.im * sum.im) / (weights * weights);
-        ++band.blocks;
-    }
-}
-
-double BandDbfs(const Band& band) {
-    return band.blocks ? Dbfs(band.power / band.blocks) : kSilenceDbfs;
 }
 
 // The tone over its steady part (after the fade-in, before the fade-out), as far as the
@@ -300,7 +208,7 @@ int ToneLength(const Recording& rec, int channel, int onset, double hz) {
     std::vector<double> level(static_cast<std::size_t>(n - W) + 1);
     for (int k = 0; k + W <= n; ++k) {
         const Complex d = sums[k + W] - sums[k];
-        level[k] = d.re * d.re + d.im * d.im;
+        level[k] = Norm(d);
     }
     double middle = 0;
     for (int f = mid; f + W <= midEnd; ++f) {
@@ -352,31 +260,15 @@ int BestStart(const std::vector<double>& score, const std::vector<double>& envel
     return best;
 }
 
-// The noise near hz in one channel, wherever no tone plays: before the first, between them and
-// after the last, with a few ms to spare before each and 50 ms after, where a room still rings
-// with the tone. The quiet parts hold only a few blocks, so each is read at five frequencies
-// 20 Hz apart around hz (two Hann bins, so nearly independent), which steadies the figure
-// without reaching out to the 50 or 60 Hz of mains hum.
-double QuietDbfs(const Recording& rec, int channel, std::vector<int> starts, double hz) {
-    constexpr int Before = kToneRate / 200, After = kToneRate / 20;
-    std::sort(starts.begin(), starts.end());
+// The noise near hz in one channel, wherever no tone plays. The quiet parts hold only a few
+// blocks, so each is read at five frequencies 20 Hz apart around hz (two Hann bins, so nearly
+// independent), which steadies the figure without reaching out to the 50 or 60 Hz of mains hum.
+double QuietDbfs(const Recording& rec, int channel, const std::vector<int>& starts, double hz) {
     Band band;
-    const auto add = [&](int from, int to) {
+    for (const auto& [from, to] : QuietStretches(starts, rec.frames)) {
         for (int k = -2; k <= 2; ++k) {
             AddBand(rec, channel, from, to, hz + 20.0 * k, band);
         }
-    };
-    long long from = 0;
-    for (const int start : starts) {
-        const int to = Clamp(static_cast<long long>(start) - Before, 0, rec.frames);
-        if (to > from) {
-            add(static_cast<int>(from), to);
-        }
-        const long long end = static_cast<long long>(start) + kCheckToneFrames + After;
-        from = end > from ? end : from;
-    }
-    if (from < rec.frames) {
-        add(static_cast<int>(from), rec.frames);
     }
     return BandDbfs(band);
 }
@@ -489,6 +381,14 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
         present[i] = tone.levelDbfs >= kHeardMinDbfs && pitch[i] > 0 &&
                      (off < 0 ? -off : off) <= kHeardPitchTolerance * kToneHz;
         tone.heard = present[i] && tone.levelDbfs - tone.floorDbfs >= kHeardAboveFloorDb;
+        if (tone.heard) {
+            tone.gaps = CountGaps(rec, stronger, tone.onsetFrame, hz[i]);
+            tone.clipped = TouchesFullScale(rec, tone.onsetFrame);
+            tone.distortionPercent = DistortionPercent(rec, stronger, tone.onsetFrame, hz[i]);
+            // Clipping is the recording's, and would be told as the speaker's distortion.
+            tone.distorted = !tone.clipped && tone.distortionPercent > kDistortionPercent;
+            judgement.clipped = judgement.clipped || tone.clipped;
+        }
         if (!present[i]) {
             continue;
         }
@@ -539,6 +439,16 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
     if (added) {
         judgement.lostFrames = -1;
     }
+    if (left != nullptr && right != nullptr && left->heard && right->heard) {
+        const double leftLouderBy = left->levelDbfs - right->levelDbfs;
+        if (std::fabs(leftLouderBy) >= kQuieterSideDb) {
+            judgement.quieter = leftLouderBy > 0 ? ToneChannel::Right : ToneChannel::Left;
+            judgement.quieterByDb = std::fabs(leftLouderBy);
+        }
+    }
+    if (AnyHeard(judgement)) {
+        judgement.hum = FindHum(rec, analysed, spans);
+    }
     if (AnyHeard(judgement)) {
         // A server that renders ahead of its own clock is heard a little before it was sent.
         judgement.latencyMs = latency <= 0 ? 0 : (latency * 1000 + kToneRate / 2) / kToneRate;
@@ -553,6 +463,15 @@ bool AnyHeard(const LoopbackJudgement& judgement) {
         }
     }
     return false;
+}
+
+bool AnyFault(const LoopbackJudgement& judgement) {
+    for (const ToneJudgement& tone : judgement.tones) {
+        if (tone.gaps > 0 || tone.distorted) {
+            return true;
+        }
+    }
+    return judgement.clipped || judgement.hum.hz != 0 || judgement.quieter != ToneChannel::Mono;
 }
 
 bool AllHeard(const LoopbackJudgement& judgement) {

@@ -63,6 +63,17 @@ struct ToneJudgement {
     double floorDbfs = kSilenceDbfs;  // the recording's noise near the tone's pitch, in its quiet
     RecordedSide strongerIn = RecordedSide::Neither;
     int onsetFrame = 0;  // where it starts in the recording (may be before frame 0)
+    // What else the tone tells of the way it came, in its stronger channel; heard tones only.
+    int gaps = 0;                  // times it broke off inside its steady part
+    double distortionPercent = 0;  // its harmonics against it
+    bool distorted = false;        // that is more than one hears on a sine, and not clipping
+    bool clipped = false;          // the recording touched full scale while it played
+};
+
+// Mains hum in the recording's quiet parts; hz 0 when there is none to speak of.
+struct Hum {
+    int hz = 0;                  // 50 or 60
+    double dbfs = kSilenceDbfs;  // the hum and its harmonics together, as one sine's peak
 };
 
 struct LoopbackJudgement {
@@ -72,6 +83,11 @@ struct LoopbackJudgement {
     bool toldApart = false;
     bool swapped = false;  // told apart, left tone in the right channel
     int latencyMs = -1;    // round trip; -1 when no tone was heard
+    bool clipped = false;  // any heard tone touched full scale
+    Hum hum{};             // looked for when a tone was heard, so the quiet parts are known
+    // Both tones heard and this side's the quieter by kQuieterSideDb or more; Mono when neither.
+    ToneChannel quieter = ToneChannel::Mono;
+    double quieterByDb = 0;
     // The recording lost or gained sound on the way: nothing above may be told as a verdict.
     bool broken = false;
     int lostFrames = -1;  // when broken: the frames lost, -1 where that can't be sized
@@ -83,6 +99,8 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
                                 const std::vector<SentTone>& tones);
 
 bool AnyHeard(const LoopbackJudgement& judgement);
+// Heard, with something wrong on the way: any of the faults above.
+bool AnyFault(const LoopbackJudgement& judgement);
 bool AllHeard(const LoopbackJudgement& judgement);
 
 }  // namespace kelvane

@@ -95,6 +95,92 @@ TEST(ComposeLoopbackLines, SaysWhatWasHeardAndWhatWasNot) {
     }
 }
 
+// The faults found come after the tones' lines and before the rest, each with its figure, and the
+// box then warns: a tone heard is not a tone heard well.
+TEST(ComposeLoopbackLines, NamesEachFaultFoundInOrder) {
+    const auto heard = [](ToneChannel channel, RecordedSide in) {
+        return Tone(channel, true, 440, -12, -90, in);
+    };
+    const std::u16string leftHeard = u"左声道：听到，440 Hz，-12.0 dBFS";
+    const std::u16string rightHeard = u"右声道：听到，440 Hz，-12.0 dBFS";
+    const std::u16string tail[] = {u"往返延迟：8 ms", u"录音设备：线路输入"};
+    const struct {
+        const char* name;
+        void (*plant)(LoopbackJudgement&);
+        Lines faults;
+    } cases[] = {
+        {"none", [](LoopbackJudgement&) {}, {}},
+        {"gaps on both sides",
+         [](LoopbackJudgement& j) { j.tones[0].gaps = 1, j.tones[1].gaps = 3; },
+         {u"左声道的测试音中断了 1 次（断音），声音可能时断时续。",
+          u"右声道的测试音中断了 3 次（断音），声音可能时断时续。"}},
+        {"distortion: one decimal below 10, whole from there",
+         [](LoopbackJudgement& j) {
+             j.tones[0].distorted = j.tones[1].distorted = true;
+             j.tones[0].distortionPercent = 5.44, j.tones[1].distortionPercent = 12.5;
+         },
+         {u"左声道失真 5.4 %，声音可能发破。", u"右声道失真 13 %，声音可能发破。"}},
+        {"distortion that rounds to 10",
+         [](LoopbackJudgement& j) {
+             j.tones[1].distorted = true, j.tones[1].distortionPercent = 9.96;
+         },
+         {u"右声道失真 10 %，声音可能发破。"}},
+        {"clipped",
+         [](LoopbackJudgement& j) { j.clipped = true; },
+         {u"录音电平过高，录音被削顶；请调低录音音量后再试。"}},
+        {"hum",
+         [](LoopbackJudgement& j) {
+             j.hum = {60, -34.04};
+         },
+         {u"录音里有 60 Hz 的嗡嗡声（-34.0 dBFS），可能是接地或线缆的问题。"}},
+        {"right quieter",
+         [](LoopbackJudgement& j) { j.quieter = ToneChannel::Right, j.quieterByDb = 6.04; },
+         {u"右声道比左声道小 6.0 dB。"}},
+        {"left quieter",
+         [](LoopbackJudgement& j) { j.quieter = ToneChannel::Left, j.quieterByDb = 3.0; },
+         {u"左声道比右声道小 3.0 dB。"}},
+        {"all at once, in their order",
+         [](LoopbackJudgement& j) {
+             j.tones[1].gaps = 2, j.tones[0].distorted = true, j.tones[0].distortionPercent = 4;
+             j.clipped = true, j.hum = {50, -60}, j.quieter = ToneChannel::Left;
+             j.quieterByDb = 4;
+         },
+         {u"右声道的测试音中断了 2 次（断音），声音可能时断时续。",
+          u"左声道失真 4.0 %，声音可能发破。", u"录音电平过高，录音被削顶；请调低录音音量后再试。",
+          u"录音里有 50 Hz 的嗡嗡声（-60.0 dBFS），可能是接地或线缆的问题。",
+          u"左声道比右声道小 4.0 dB。"}},
+        // A tone not heard has nothing more to tell.
+        {"gaps in a tone not heard",
+         [](LoopbackJudgement& j) { j.tones[1].heard = false, j.tones[1].gaps = 2; },
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoopbackJudgement j{{heard(ToneChannel::Left, RecordedSide::Left),
+                             heard(ToneChannel::Right, RecordedSide::Right)},
+                            false,
+                            true,
+                            false,
+                            8};
+        c.plant(j);
+        const LoopbackLines box = ComposeLoopbackLines(j, u"线路输入");
+        Lines lines{leftHeard, j.tones[1].heard
+                                   ? rightHeard
+                                   : u"右声道：没听到（录音里只有 -12.0 dBFS 的噪声）"};
+        lines.insert(lines.end(), c.faults.begin(), c.faults.end());
+        lines.insert(lines.end(), std::begin(tail), std::end(tail));
+        EXPECT_EQ(box.lines, lines);
+        EXPECT_EQ(box.information, c.faults.empty() && j.tones[1].heard);
+    }
+    LoopbackJudgement mono{
+        {heard(ToneChannel::Mono, RecordedSide::Neither)}, true, false, false, 8};
+    mono.tones[0].gaps = 1, mono.tones[0].distorted = true, mono.tones[0].distortionPercent = 3.05;
+    EXPECT_EQ(ComposeLoopbackLines(mono, u"线路输入").lines,
+              (Lines{u"测试音：听到，440 Hz，-12.0 dBFS",
+                     u"测试音中断了 1 次（断音），声音可能时断时续。",
+                     u"测试音失真 3.1 %，声音可能发破。", tail[0], tail[1]}));
+}
+
 TEST(DecibelText, OneDecimalNeverInfinityNorNaN) {
     const struct {
         double dbfs;

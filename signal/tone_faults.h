@@ -1,0 +1,41 @@
+// The faults a heard tone shows on its way back, beyond being heard at all: gaps in it (a device
+// that ran dry), distortion, a recording driven to full scale; and in the recording's quiet
+// parts, mains hum. Each is read from the one recording the automatic check already made.
+#pragma once
+
+#include <vector>
+
+#include "signal/loopback_judgement.h"
+#include "signal/spectrum.h"
+
+namespace kelvane {
+
+// A gap: the tone's level 10 dB or more under its own for about 1 ms or longer, or its phase
+// jumping by more than this. Gaps closer together than kGapMergeFrames are one.
+constexpr double kGapDropDb = 10.0;
+constexpr double kPhaseJumpRadians = 0.5;         // some 29 degrees: a tenth of a period of 440 Hz
+constexpr int kGapMergeFrames = kToneRate / 200;  // 5 ms
+// Harmonics 2 to 10 over 3 % (-30 dB) of the tone: what a sine starts to sound rough with. A
+// microphone's room noise is spread over every frequency, and adds next to nothing at these ten.
+constexpr int kTopHarmonic = 10;
+constexpr double kDistortionPercent = 3.0;
+// A sample this near full scale is clipping: the recording could not hold what it heard.
+constexpr int kFullScaleSample = 32700;
+// Hum is mains at 50 or 60 Hz with its harmonics up to kHumTopHz (kept 40 Hz and more clear of
+// the tone), this far over the noise beside it, and no quieter than kHumMinDbfs: a hum that
+// faint is under anything a listener could make out next to the tone.
+constexpr int kHumTopHz = 400;
+constexpr double kHumAboveNoiseDb = 10.0;
+constexpr double kHumMinDbfs = -70.0;
+// Both tones heard, their levels this far apart: one side is quieter.
+constexpr double kQuieterSideDb = 3.0;
+
+// In the tone's steady part: from kToneFadeFrames after onset to as long before its end.
+int CountGaps(const Recording& rec, int channel, int onset, double hz);
+double DistortionPercent(const Recording& rec, int channel, int onset, double hz);
+// Anywhere in the tone's span, in any recorded channel.
+bool TouchesFullScale(const Recording& rec, int onset);
+// In the first `channels` channels' quiet parts, given where each tone starts: the louder hum.
+Hum FindHum(const Recording& rec, int channels, const std::vector<int>& starts);
+
+}  // namespace kelvane
