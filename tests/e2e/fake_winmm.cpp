@@ -250,9 +250,8 @@ Loopback loopback() {
                     &faults.gap_every, &faults.gap_first, &faults.drive, &faults.hum_hz,
                     &faults.hum_dbfs, &right_gain_db, &faults_at) == 7) {
         name_at += faults_at;
-        l.gap = faults.gap, l.gap_every = faults.gap_every, l.gap_first = faults.gap_first,
-        l.drive = faults.drive;
-        l.hum_hz = faults.hum_hz, l.hum_dbfs = faults.hum_dbfs;
+        l.gap = faults.gap, l.gap_every = faults.gap_every, l.gap_first = faults.gap_first;
+        l.drive = faults.drive, l.hum_hz = faults.hum_hz, l.hum_dbfs = faults.hum_dbfs;
         l.right_gain = std::pow(10.0, right_gain_db / 20);
     }
     char* name = line + (name_at > 0 ? name_at : std::strlen(line));
