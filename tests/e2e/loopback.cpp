@@ -1,9 +1,9 @@
 // The automatic check through the test winmm.dll, whose recorder hears what was played, as each
 // case sets it: late by a known delay, quieter, swapped, a channel dead, noise, one channel, no
 // recorder, or a refused open; with gaps where the output ran dry, clipped, with mains hum, or one
-// side quieter. The box must say exactly what was heard and how late, with the
-// icon that fits; the check must record from the default recorder, keep the window answering,
-// give way to the button, a tone or closing the window, and reset and close every handle.
+// side quieter. The box must say exactly what was heard and how late, with the icon that fits;
+// the check must record from the default recorder, keep the window answering, give way to the
+// button, a tone or closing the window, and reset and close every handle.
 #include <windows.h>
 
 #include <mmsystem.h>
@@ -463,7 +463,7 @@ const struct Case {
      tones(L"听到，440 Hz，1.0 dBFS", L"听到，440 Hz，1.0 dBFS") +
          Lines{L"录音电平过高，录音被削顶；请调低录音音量后再试。"} + kAt80,
      L"warning"},
-    // The hum is planted at these totals, fundamental and harmonics together.
+    // The hum is planted at -30.0 and -36.0 dBFS, fundamental and harmonics together.
     {L"50 Hz hum", humming(50, -30), &kWorkedRecord, 0,
      tones(kHeard, kHeard) +
          Lines{L"录音里有 50 Hz 的嗡嗡声（-30.0 dBFS），可能是接地或线缆的问题。"} + kAt80,
