@@ -326,6 +326,20 @@ Recorder running_dry() {
     r.gap = 143, r.gap_every = 7500, r.gap_first = 20000;
     return r;
 }
+// The same with each silence 198 frames long, just under two periods of the tone: its pitch must
+// still read 440 Hz, or the tone is looked for at the wrong one and a whole recording is broken.
+Recorder running_dry_longer() {
+    Recorder r = running_dry();
+    r.gap = 198;
+    return r;
+}
+// A microphone in a quiet room: noise 30 dB under the tone (its RMS is 5820), which holds 3 % of
+// the tone's power and yet is no distortion.
+Recorder quiet_room() {
+    Recorder r = at_80_ms();
+    r.noise = 184;
+    return r;
+}
 // tanh at drive 3.3 makes the -12 dBFS tone's harmonics 4.90 % of its fundamental, which it
 // leaves at -13.31 dBFS.
 Recorder soft_clipping() {
@@ -455,6 +469,14 @@ const struct Case {
                L"右声道的测试音中断了 3 次（断音），声音可能时断时续。"} +
          kAt80,
      L"warning"},
+    {L"the output running dry for just under two periods", running_dry_longer(), &kWorkedRecord, 0,
+     tones(kHeard, L"听到，440 Hz，-12.3 dBFS") +
+         Lines{L"左声道的测试音中断了 1 次（断音），声音可能时断时续。",
+               L"右声道的测试音中断了 3 次（断音），声音可能时断时续。"} +
+         kAt80,
+     L"warning"},
+    {L"noise 30 dB under the tone", quiet_room(), &kWorkedRecord, 0, tones(kHeard, kHeard) + kAt80,
+     L"information"},
     {L"a recorder that clips softly", soft_clipping(), &kWorkedRecord, 0,
      tones(L"听到，440 Hz，-13.3 dBFS", L"听到，440 Hz，-13.3 dBFS") +
          Lines{L"左声道失真 4.9 %，声音可能发破。", L"右声道失真 4.9 %，声音可能发破。"} + kAt80,
