@@ -408,7 +408,12 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
             atEdge(own[i], found - kNearFrames, found + kNearFrames)) {
             judgement.broken = true;
         }
-        const int length = ToneLength(rec, stronger, tone.onsetFrame, hz[i]);
+        // A tone cut flat at full scale reaches half its middle sooner on its fades, and so reads
+        // longer with nothing added: its length says nothing. Its start, and the other tone's,
+        // still do.
+        const int length = TouchesFullScale(rec, tone.onsetFrame)
+                               ? -1
+                               : ToneLength(rec, stronger, tone.onsetFrame, hz[i]);
         const int shortBy = kCheckToneFrames - kToneFadeFrames - length;
         if (length >= 0 && (shortBy > kWholeToleranceFrames || -shortBy > kWholeToleranceFrames)) {
             judgement.broken = true;

@@ -130,6 +130,18 @@ TEST(ToneFaults, EachPlantedFaultIsNamedAndNoOther) {
         // Noise 30 dB under the tone is 3 % of it: all of it counted would be distortion.
         {"noise 30 dB under", {{}, {}, 0, 1, 30}, 0, 0, 0.5, false, false, 0, 0, kNone, 0},
         {"hard clip", {{}, {}, 0, 4.5}, 0, kAny, 0, false, true, 0, 0, kNone, 0},
+        // Cut flat, its fades reach half its middle sooner: longer, though no sound was added.
+        {"hard clip, 3 dB past full scale",
+         {{}, {}, 0, 5.6},
+         0,
+         kAny,
+         0,
+         false,
+         true,
+         0,
+         0,
+         kNone,
+         0},
         {"50 Hz hum at -30 dBFS",
          {{}, {}, 0, 1, 0, 50, -30},
          0,
