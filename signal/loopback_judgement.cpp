@@ -12,7 +12,7 @@ namespace {
 constexpr int kBlockFrames = kToneRate / 20;      // 50 ms: 22 whole cycles of 440 Hz
 constexpr int kMinSteadyFrames = kToneRate / 10;  // less of a tone than this is not judged
 constexpr int kMaxFrames = 1 << 28;               // keeps frame arithmetic inside int
-constexpr double kMaxCrossingGap = 2.0 * kToneRate / kToneHz;
+constexpr double kMaxCrossingGap = 1.5 * kToneRate / kToneHz;
 constexpr int kMinCycles = 10;
 constexpr int kSearchFrames = kEarliestFrames + kMaxLatencyFrames + 1;
 // An onset found this close to either end of its search window is the window's, not the tone's.
@@ -53,9 +53,10 @@ double LoudestBlock(const std::vector<double>& x) {
 
 // The pitch, in Hz, of the longest regular tone in [from, to), on the channel that holds the
 // loudest 50 ms near 440 Hz: its rising zero crossings after the band-pass, placed between
-// samples by interpolation, over the longest run with no gap wider than two 440 Hz periods. A
-// crossing counts only after the signal has been below half the loudest block's RMS, so noise
-// well under the tone adds none. 0 for fewer than ten cycles.
+// samples by interpolation, over the longest run with no gap wider than one and a half 440 Hz
+// periods: a wider one is a crossing missed or a stretch of silence, which the run would count as
+// one cycle and so read the pitch low. A crossing counts only after the signal has been below half
+// the loudest block's RMS, so noise well under the tone adds none. 0 for fewer than ten cycles.
 double MeasurePitch(const Recording& rec, int channels, int from, int to) {
     if (to - from < kBlockFrames) {
         return 0;
@@ -407,7 +408,12 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
             atEdge(own[i], found - kNearFrames, found + kNearFrames)) {
             judgement.broken = true;
         }
-        const int length = ToneLength(rec, stronger, tone.onsetFrame, hz[i]);
+        // A tone cut flat at full scale reaches half its middle sooner on its fades, and so reads
+        // longer with nothing added: its length says nothing. Its start, and the other tone's,
+        // still do.
+        const int length = TouchesFullScale(rec, tone.onsetFrame)
+                               ? -1
+                               : ToneLength(rec, stronger, tone.onsetFrame, hz[i]);
         const int shortBy = kCheckToneFrames - kToneFadeFrames - length;
         if (length >= 0 && (shortBy > kWholeToleranceFrames || -shortBy > kWholeToleranceFrames)) {
             judgement.broken = true;

@@ -8,7 +8,8 @@
 //
 // Recording is a loopback of that playback, as the file KELVANE_FAKE_WINMM.in sets it: the
 // default recorder hears what waveOut was handed, late by a set number of frames, louder or
-// quieter, its channels swapped or one of them dead, with noise. It keeps time as a real driver
+// quieter, its channels swapped or one of them dead, one side quieter, with gaps where the output
+// ran dry, through an input that clips, with noise or mains hum. It keeps time as a real driver
 // does, by the wall clock: frame n is captured 300 ms + n / 44100 s after waveInStart (stretched
 // by the file's slow factor), into the buffer at the front of the queue, and a buffer comes back
 // once the clock has passed its last frame, so the first one comes some 400 ms after the start.
@@ -138,7 +139,8 @@ Open* open_of(HWAVEOUT out, const char* call) {
 
 // How the recorder hears the playback. Format of KELVANE_FAKE_WINMM.in, one line:
 // "devices open_rc channels delay gain_db swap mute noise slow hold_call hold_ms lose_at
-// lose_frames lose_recordings deliver name":
+// lose_frames lose_recordings deliver gap gap_every gap_first drive hum_hz hum_dbfs right_gain_db
+// name":
 //   devices          what waveInGetNumDevs says (the default recorder is device 1, so anything
 //                    below 2 leaves it out)
 //   open_rc          what a refused waveInOpen returns, unless it is 0
@@ -160,9 +162,21 @@ Open* open_of(HWAVEOUT out, const char* call) {
 //                    N the first N, -1 every one
 //   deliver          1; 0 opens and starts as usual but never hands a buffer back, nor moves the
 //                    position from 0
+//   gap, gap_every, gap_first
+//                    frames of the output silenced, as a device that ran dry plays them: gap
+//                    frames from the output's own frame gap_first on, and again every gap_every
+//                    frames after (0: once); placed on the output, not the clock, so that where
+//                    they fall in each tone is known to the frame. 0 frames silences nothing
+//   drive            a soft clip of what is recorded: x becomes tanh(drive x / F) F / drive (F
+//                    full scale), the same for small x and never beyond F / drive; 0 for none
+//   hum_hz, hum_dbfs mains hum heard all the time, on each channel: a sine at hum_hz with its 2nd
+//                    harmonic at half and its 3rd at a quarter of its amplitude, hum_dbfs their
+//                    total as a sine's peak (full scale is 0 dBFS); 0 Hz for none
+//   right_gain_db    more gain on the output's right channel, a speaker quieter or louder
 //   name             UTF-8, the rest of the line: the default recorder's
 // A line of the first nine numbers and the name alone, as older tests wrote it, leaves the rest
-// as they are by default. No file: no recorder at all.
+// as they are by default, and so does one that ends its numbers at deliver. No file: no recorder
+// at all.
 struct Loopback {
     UINT devices = 0;
     UINT open_rc = 0;
@@ -177,6 +191,11 @@ struct Loopback {
     long long lose_at = 0, lose_frames = 0;
     int lose_recordings = 0;
     bool deliver = true;
+    long long gap = 0, gap_every = 0, gap_first = 0;
+    double drive = 0;
+    int hum_hz = 0;
+    double hum_dbfs = 0;
+    double right_gain = 1;
     wchar_t name[MAXPNAMELEN] = L"";
 };
 
@@ -222,6 +241,19 @@ Loopback loopback() {
     l.lose_frames = more.lose_frames > 0 ? more.lose_frames : 0;
     l.lose_recordings = more.lose_recordings;
     l.deliver = deliver != 0;
+    // The faults, where the numbers go on past deliver; else what follows it is the name.
+    Loopback faults;
+    double right_gain_db = 0;
+    int faults_at = 0;
+    if (got == 15 &&
+        std::sscanf(line + name_at, "%lld %lld %lld %lf %d %lf %lf %n", &faults.gap,
+                    &faults.gap_every, &faults.gap_first, &faults.drive, &faults.hum_hz,
+                    &faults.hum_dbfs, &right_gain_db, &faults_at) == 7) {
+        name_at += faults_at;
+        l.gap = faults.gap, l.gap_every = faults.gap_every, l.gap_first = faults.gap_first;
+        l.drive = faults.drive, l.hum_hz = faults.hum_hz, l.hum_dbfs = faults.hum_dbfs;
+        l.right_gain = std::pow(10.0, right_gain_db / 20);
+    }
     char* name = line + (name_at > 0 ? name_at : std::strlen(line));
     name[std::strcspn(name, "\r\n")] = 0;
     MultiByteToWideChar(CP_UTF8, 0, name, -1, l.name, MAXPNAMELEN);
@@ -401,6 +433,31 @@ int noise_at(long long frame, int channel, int size) {
     return (x ^ (x >> 31)) & 1 ? size : -size;
 }
 
+// Whether the device ran dry on the output's frame k, and played silence in its place.
+bool dry(const Loopback& l, long long k) {
+    if (l.gap <= 0 || k < l.gap_first) {
+        return false;
+    }
+    return (l.gap_every > 0 ? (k - l.gap_first) % l.gap_every : k - l.gap_first) < l.gap;
+}
+
+double soft_clipped(const Loopback& l, double x) {
+    return l.drive > 0 ? std::tanh(l.drive * x / 32767) * 32767 / l.drive : x;
+}
+
+// The hum at the clock's frame n. Its frequency is whole Hz, so it repeats every second, which
+// keeps the phase exact however long the recording runs.
+double hum_at(const Loopback& l, long long n) {
+    if (l.hum_hz <= 0) {
+        return 0;
+    }
+    constexpr double kPi = 3.14159265358979323846;
+    // The harmonics at 1/2 and 1/4 make the total's peak squared 21/16 of the fundamental's.
+    const double peak = 32767 * std::pow(10.0, l.hum_dbfs / 20) * std::sqrt(16.0 / 21);
+    const double w = 2 * kPi * l.hum_hz * static_cast<double>((n % kRate + kRate) % kRate) / kRate;
+    return peak * (std::sin(w) + std::sin(2 * w) / 2 + std::sin(3 * w) / 4);
+}
+
 short clamped(double x) {
     x = std::floor(x + 0.5);
     return static_cast<short>(x > 32767 ? 32767 : x < -32768 ? -32768 : x);
@@ -415,11 +472,11 @@ void record_into(const Input* in, long long from, long long frames, short* out) 
         for (const Heard& h : heard) {
             const long long k = n - h.at;
             if (h.on != in || in->device != kDefaultRecorder || k < 0 || n >= h.until ||
-                (k + 1) * h.channels > static_cast<long long>(h.samples.size())) {
+                (k + 1) * h.channels > static_cast<long long>(h.samples.size()) || dry(l, k)) {
                 continue;
             }
             const double first = h.samples[k * h.channels],
-                         second = h.channels == 2 ? h.samples[k * 2 + 1] : first;
+                         second = (h.channels == 2 ? h.samples[k * 2 + 1] : first) * l.right_gain;
             left += l.mute_left ? 0 : first;
             right += l.mute_right ? 0 : second;
         }
@@ -427,14 +484,14 @@ void record_into(const Input* in, long long from, long long frames, short* out) 
             const double was = left;
             left = right, right = was;
         }
-        left *= l.gain, right *= l.gain;
+        left = soft_clipped(l, left * l.gain), right = soft_clipped(l, right * l.gain);
         // A one-channel recorder hears both speakers.
         double native[2] = {left + right, 0};
         if (l.channels >= 2) {
             native[0] = left, native[1] = right;
         }
         for (int c = 0; c < (l.channels >= 2 ? 2 : 1) && in->device == kDefaultRecorder; ++c) {
-            native[c] += l.noise ? noise_at(n, c, l.noise) : 0;
+            native[c] += (l.noise ? noise_at(n, c, l.noise) : 0) + hum_at(l, n);
         }
         // What the mapper makes of it in the format asked for.
         if (channels == 1) {

@@ -1,8 +1,9 @@
 // The automatic check through the test winmm.dll, whose recorder hears what was played, as each
 // case sets it: late by a known delay, quieter, swapped, a channel dead, noise, one channel, no
-// recorder, or a refused open. The box must say exactly what was heard and how late, with the
-// icon that fits; the check must record from the default recorder, keep the window answering,
-// give way to the button, a tone or closing the window, and reset and close every handle.
+// recorder, or a refused open; with gaps where the output ran dry, clipped, with mains hum, or one
+// side quieter. The box must say exactly what was heard and how late, with the icon that fits;
+// the check must record from the default recorder, keep the window answering, give way to the
+// button, a tone or closing the window, and reset and close every handle.
 #include <windows.h>
 
 #include <mmsystem.h>
@@ -38,6 +39,11 @@ struct Recorder {
     long long lose_at = 0, lose_frames = 0;
     int lose_recordings = 0;
     bool deliver = true;
+    long long gap = 0, gap_every = 0, gap_first = 0;
+    double drive = 0;
+    int hum_hz = 0;
+    double hum_dbfs = 0;
+    double right_gain_db = 0;
 };
 
 std::wstring inputs_file() {
@@ -51,7 +57,9 @@ void serve_recorder(const Recorder& r) {
     line << r.devices << ' ' << r.open_rc << ' ' << r.channels << ' ' << r.delay << ' ' << r.gain_db
          << ' ' << r.swap << ' ' << r.mute << ' ' << r.noise << ' ' << r.slow << ' ' << r.hold_call
          << ' ' << r.hold_ms << ' ' << r.lose_at << ' ' << r.lose_frames << ' ' << r.lose_recordings
-         << ' ' << r.deliver << ' ' << name;
+         << ' ' << r.deliver << ' ' << r.gap << ' ' << r.gap_every << ' ' << r.gap_first << ' '
+         << r.drive << ' ' << r.hum_hz << ' ' << r.hum_dbfs << ' ' << r.right_gain_db << ' '
+         << name;
     write_file(device_file + L".in", line.str());
 }
 
@@ -304,6 +312,60 @@ const std::wstring kNoiseDbfs = L"-79.0";
 
 const std::string kMonoRecord = record("Speaker", 100, 1, 1280, 1 | 4, 1, 4);
 
+// The loop of the cases below that hear both tones at 80 ms, with one fault more.
+Recorder at_80_ms() {
+    return {2, 0, 2, 3528};
+}
+// The output runs dry for 143 frames (3.2 ms) every 7500 from its frame 20000 on. Its left tone
+// plays output frames [0, 22050) and the right [30870, 52920), each read between 20 ms after its
+// start and 20 ms before its end: [882, 21168) holds the gap at 20000, the quiet between the
+// tones the one at 27500, and [31752, 52038) those at 35000, 42500 and 50000. The silence
+// takes some of each tone's level too: -12.015 and -12.195 dBFS.
+Recorder running_dry() {
+    Recorder r = at_80_ms();
+    r.gap = 143, r.gap_every = 7500, r.gap_first = 20000;
+    return r;
+}
+// The same with each silence 198 frames long, just under two periods of the tone: its pitch must
+// still read 440 Hz, or the tone is looked for at the wrong one and a whole recording is broken.
+Recorder running_dry_longer() {
+    Recorder r = running_dry();
+    r.gap = 198;
+    return r;
+}
+// A microphone in a quiet room: noise 30 dB under the tone (its RMS is 5820), which holds 3 % of
+// the tone's power and yet is no distortion.
+Recorder quiet_room() {
+    Recorder r = at_80_ms();
+    r.noise = 184;
+    return r;
+}
+// tanh at drive 3.3 makes the -12 dBFS tone's harmonics 4.90 % of its fundamental, which it
+// leaves at -13.31 dBFS.
+Recorder soft_clipping() {
+    Recorder r = at_80_ms();
+    r.drive = 3.3;
+    return r;
+}
+// 14 dB up, the tone's peak of 41253 is cut at full scale; its fundamental comes to 1.00 dBFS.
+Recorder hard_clipping() {
+    Recorder r = at_80_ms();
+    r.gain_db = 14;
+    return r;
+}
+Recorder humming(int hz, double dbfs) {
+    Recorder r = at_80_ms();
+    r.hum_hz = hz, r.hum_dbfs = dbfs;
+    return r;
+}
+// The right speaker db louder than the left, the whole loop gain_db.
+Recorder unbalanced(double gain_db, double db) {
+    Recorder r = at_80_ms();
+    r.gain_db = gain_db, r.right_gain_db = db;
+    return r;
+}
+const Lines kAt80 = {L"往返延迟：80 ms", L"录音设备：" + kRecorder};
+
 const struct Case {
     const wchar_t* what;
     Recorder recorder;
@@ -401,6 +463,43 @@ const struct Case {
      L"warning",
      false,
      2},
+    {L"the output running dry", running_dry(), &kWorkedRecord, 0,
+     tones(kHeard, L"听到，440 Hz，-12.2 dBFS") +
+         Lines{L"左声道的测试音中断了 1 次（断音），声音可能时断时续。",
+               L"右声道的测试音中断了 3 次（断音），声音可能时断时续。"} +
+         kAt80,
+     L"warning"},
+    {L"the output running dry for just under two periods", running_dry_longer(), &kWorkedRecord, 0,
+     tones(kHeard, L"听到，440 Hz，-12.3 dBFS") +
+         Lines{L"左声道的测试音中断了 1 次（断音），声音可能时断时续。",
+               L"右声道的测试音中断了 3 次（断音），声音可能时断时续。"} +
+         kAt80,
+     L"warning"},
+    {L"noise 30 dB under the tone", quiet_room(), &kWorkedRecord, 0, tones(kHeard, kHeard) + kAt80,
+     L"information"},
+    {L"a recorder that clips softly", soft_clipping(), &kWorkedRecord, 0,
+     tones(L"听到，440 Hz，-13.3 dBFS", L"听到，440 Hz，-13.3 dBFS") +
+         Lines{L"左声道失真 4.9 %，声音可能发破。", L"右声道失真 4.9 %，声音可能发破。"} + kAt80,
+     L"warning"},
+    {L"a recorder that clips at full scale", hard_clipping(), &kWorkedRecord, 0,
+     tones(L"听到，440 Hz，1.0 dBFS", L"听到，440 Hz，1.0 dBFS") +
+         Lines{L"录音电平过高，录音被削顶；请调低录音音量后再试。"} + kAt80,
+     L"warning"},
+    // The hum is planted at -30.0 and -36.0 dBFS, fundamental and harmonics together.
+    {L"50 Hz hum", humming(50, -30), &kWorkedRecord, 0,
+     tones(kHeard, kHeard) +
+         Lines{L"录音里有 50 Hz 的嗡嗡声（-30.0 dBFS），可能是接地或线缆的问题。"} + kAt80,
+     L"warning"},
+    {L"60 Hz hum", humming(60, -36), &kWorkedRecord, 0,
+     tones(kHeard, kHeard) +
+         Lines{L"录音里有 60 Hz 的嗡嗡声（-36.0 dBFS），可能是接地或线缆的问题。"} + kAt80,
+     L"warning"},
+    {L"the right speaker 6 dB quieter", unbalanced(0, -6), &kWorkedRecord, 0,
+     tones(kHeard, L"听到，440 Hz，-18.0 dBFS") + Lines{L"右声道比左声道小 6.0 dB。"} + kAt80,
+     L"warning"},
+    {L"the left speaker 4.5 dB quieter", unbalanced(-4.5, 4.5), &kWorkedRecord, 0,
+     tones(L"听到，440 Hz，-16.5 dBFS", kHeard) + Lines{L"左声道比右声道小 4.5 dB。"} + kAt80,
+     L"warning"},
     {L"a recorder that never hands back a buffer",
      {2, 0, 2, 3528, 0, false, "-", 0, 1, "-", 0, 0, 0, 0, false},
      &kWorkedRecord,
@@ -779,6 +878,11 @@ Recorder deaf() {
     r.deliver = false;
     return r;
 }
+Recorder dry_at_start() {
+    Recorder r = plain();
+    r.gap = 1;
+    return r;
+}
 
 struct Range {
     long long fewest, most;
@@ -876,6 +980,12 @@ void recorder_itself() {
          [](const Loop& l) {
              return Range{-frames_in(l.play_ms + 2), -frames_in(500 - 2)};
          }},
+        {L"told the output ran dry on its first frame",
+         L"the click, on that frame of the output, is not heard",
+         {},
+         dry_at_start(),
+         -1,
+         {0, kAny}},
         {L"told to deliver nothing",
          L"no buffer back within 2 s, the position 0",
          {WAVE_MAPPER, true},

@@ -17,7 +17,7 @@ constexpr int kFrames = kLead + kRightToneOffsetFrames + kCheckToneFrames + kMax
 constexpr int kMs = kToneRate / 1000;
 
 struct Plant {
-    std::vector<int> silenced;  // ms into the left tone where 2 ms of it is silent
+    std::vector<int> silenced;  // frames into the left tone where silentFrames of it are silent
     std::vector<int> jumps;  // ms into the left tone where its phase jumps a quarter turn, and back
     double thd = 0;   // a soft clip, y = x - a x^3, with a set so the tone comes out this distorted
     double gain = 1;  // before the 16-bit recording holds it: past 4 it clips
@@ -26,7 +26,14 @@ struct Plant {
     double humDbfs = 0;       // all three together, as one sine's peak
     bool humInTones = false;  // only while a tone plays, as an amplifier that buzzes with it
     double leftDb = 0, rightDb = 0;
+    int silentFrames = 2 * kMs;
 };
+
+Plant Silent(std::vector<int> at, int frames) {
+    Plant p;
+    p.silenced = at, p.silentFrames = frames;
+    return p;
+}
 
 // The tone's envelope and phase as the player makes them, the phase moved by the jumps passed.
 double Tone(int k, const Plant& p, bool left) {
@@ -37,7 +44,7 @@ double Tone(int k, const Plant& p, bool left) {
         phase += left && k >= p.jumps[i] * kMs ? (i % 2 ? -kPi : kPi) / 2 : 0;
     }
     for (const int at : p.silenced) {
-        if (left && k >= at * kMs && k < (at + 2) * kMs) {
+        if (left && k >= at && k < at + p.silentFrames) {
             return 0;
         }
     }
@@ -101,8 +108,21 @@ TEST(ToneFaults, EachPlantedFaultIsNamedAndNoOther) {
         double quieterByDb;  // within 0.1 dB
     } cases[] = {
         {"clean", {}, 0, 0, 0.05, false, false, 0, 0, kNone, 0},
-        {"one stretch silent", {{100}, {}}, 1, kAny, 0, false, false, 0, 0, kNone, 0},
-        {"three stretches silent", {{100, 220, 380}, {}}, 3, kAny, 0, false, false, 0, 0, kNone, 0},
+        {"one stretch silent", {{100 * kMs}, {}}, 1, kAny, 0, false, false, 0, 0, kNone, 0},
+        {"three stretches silent",
+         {{100 * kMs, 220 * kMs, 380 * kMs}, {}},
+         3,
+         kAny,
+         0,
+         false,
+         false,
+         0,
+         0,
+         kNone,
+         0},
+        // Just under two periods: no cycle of the tone may be lost from its pitch.
+        {"three stretches of 4.5 ms silent", Silent({4130, 11630, 19130}, 198), 3, kAny, 0, false,
+         false, 0, 0, kNone, 0},
         {"one phase jump", {{}, {250}}, 1, kAny, 0, false, false, 0, 0, kNone, 0},
         {"three phase jumps", {{}, {100, 220, 380}}, 3, kAny, 0, false, false, 0, 0, kNone, 0},
         {"soft clip, 5 %", {{}, {}, 0.05}, 0, 5, 0.5, true, false, 0, 0, kNone, 0},
@@ -110,6 +130,18 @@ TEST(ToneFaults, EachPlantedFaultIsNamedAndNoOther) {
         // Noise 30 dB under the tone is 3 % of it: all of it counted would be distortion.
         {"noise 30 dB under", {{}, {}, 0, 1, 30}, 0, 0, 0.5, false, false, 0, 0, kNone, 0},
         {"hard clip", {{}, {}, 0, 4.5}, 0, kAny, 0, false, true, 0, 0, kNone, 0},
+        // Cut flat, its fades reach half its middle sooner: longer, though no sound was added.
+        {"hard clip, 3 dB past full scale",
+         {{}, {}, 0, 5.6},
+         0,
+         kAny,
+         0,
+         false,
+         true,
+         0,
+         0,
+         kNone,
+         0},
         {"50 Hz hum at -30 dBFS",
          {{}, {}, 0, 1, 0, 50, -30},
          0,
