@@ -379,8 +379,8 @@ const LoopbackCase kLoopbackCases[] = {
      -12.0,
      -12.0,
      {{kHum, -31.6, -27.6}}},
-    // Cut flat, the tone's 440 Hz reads 0.6 dBFS; its distortion is not told, being the clip's.
-    {L"loopback-chain-clip", {kLeftHeard, kRightHeard, kClipped, kLatency}, L"warning", 0.6, 0.6},
+    // Cut flat, the tone's 440 Hz reads 1.3 dBFS; its distortion is not told, being the clip's.
+    {L"loopback-chain-clip", {kLeftHeard, kRightHeard, kClipped, kLatency}, L"warning", 1.3, 1.3},
     {L"loopback-chain-gaps",
      {kLeftHeard, kRightHeard, kLeftGaps, kRightGaps, kLatency},
      L"warning",

