@@ -7,36 +7,11 @@
 
 namespace kelvane {
 
-Complex operator+(Complex a, Complex b) {
-    return {a.re + b.re, a.im + b.im};
-}
-Complex operator-(Complex a, Complex b) {
-    return {a.re - b.re, a.im - b.im};
-}
-Complex operator*(Complex a, Complex b) {
-    return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
-}
-Complex operator*(double k, Complex a) {
-    return {k * a.re, k * a.im};
-}
-Complex Conj(Complex a) {
-    return {a.re, -a.im};
-}
 Complex Turn(double angle) {
     return {std::cos(angle), std::sin(angle)};
 }
-double Norm(Complex a) {
-    return a.re * a.re + a.im * a.im;
-}
 
 Rotor::Rotor(double w, int first) : w_(w), n_(first), step_(Turn(w)), value_(Turn(w * first)) {}
-
-Complex Rotor::Next() {
-    const Complex current = value_;
-    ++n_;
-    value_ = n_ % 1024 == 0 ? Turn(w_ * n_) : value_ * step_;
-    return current;
-}
 
 int Clamp(long long value, int low, int high) {
     return static_cast<int>(value < low ? low : value > high ? high : value);

@@ -13,20 +13,38 @@ namespace kelvane {
 struct Complex {
     double re = 0, im = 0;
 };
-Complex operator+(Complex a, Complex b);
-Complex operator-(Complex a, Complex b);
-Complex operator*(Complex a, Complex b);
-Complex operator*(double k, Complex a);
-Complex Conj(Complex a);
+// Inline: the loops that read a recording make one or two of these a frame.
+inline Complex operator+(Complex a, Complex b) {
+    return {a.re + b.re, a.im + b.im};
+}
+inline Complex operator-(Complex a, Complex b) {
+    return {a.re - b.re, a.im - b.im};
+}
+inline Complex operator*(Complex a, Complex b) {
+    return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
+}
+inline Complex operator*(double k, Complex a) {
+    return {k * a.re, k * a.im};
+}
+inline Complex Conj(Complex a) {
+    return {a.re, -a.im};
+}
+inline double Norm(Complex a) {  // the magnitude squared
+    return a.re * a.re + a.im * a.im;
+}
 Complex Turn(double angle);
-double Norm(Complex a);  // the magnitude squared
 
 // e^(i w n) for n = first, first + 1, ...: one rotation a step, recomputed afresh every 1024 steps
 // so that rounding cannot pile up over a recording of several seconds.
 class Rotor {
   public:
     Rotor(double w, int first);
-    Complex Next();
+    Complex Next() {
+        const Complex current = value_;
+        ++n_;
+        value_ = n_ % 1024 == 0 ? Turn(w_ * n_) : value_ * step_;
+        return current;
+    }
 
   private:
     double w_;

@@ -174,6 +174,19 @@ void glyphs() {
     message.push_back({L"the no-device prompt", kNotFound});
     message.push_back(
         {L"every report line", joined(kSpeakers + kAllFormats + kNoFlags + kAllFeatures)});
+    // And the automatic check's box, every line it can hold.
+    message.push_back(
+        {L"every line of the automatic check's box",
+         L"左声道：听到，440 Hz，-12.0 dBFS 右声道：没听到（录音里只有 -72.0 dBFS 的噪声）"
+         L"测试音：左右声道接反：左声道的测试音出现在录音的右声道。"
+         L"录音设备只有一个声道（或两个声道相同），分不出左右。往返延迟：8 ms"
+         L"录音设备：如果用的是耳机，录音设备听不到它：请用左、右声道测试音试听。"
+         L"左声道的测试音中断了 3 次（断音），声音可能时断时续。"
+         L"左声道失真 4.9 %，声音可能发破。录音电平过高，录音被削顶；请调低录音音量后再试。"
+         L"录音里有 50 Hz 的嗡嗡声（-34.0 dBFS），可能是接地或线缆的问题。"
+         L"右声道比左声道小 6.0 dB。"
+         L"检测时声音丢失了约 100 ms，无法判断。请关闭占用电脑的程序后再试一次。"
+         L"检测时声音不完整，无法判断。没有录音设备，无法自动检测。无法录音：无法播放测试音："});
     NONCLIENTMETRICSW metrics = {};
     if (!check(ui_fonts_now(metrics), L"Wine gives a new program its UI fonts")) {
         return;
