@@ -265,11 +265,13 @@ int BestStart(const std::vector<double>& score, const std::vector<double>& envel
 // blocks, so each is read at five frequencies 20 Hz apart around hz (two Hann bins, so nearly
 // independent), which steadies the figure without reaching out to the 50 or 60 Hz of mains hum.
 double QuietDbfs(const Recording& rec, int channel, const std::vector<int>& starts, double hz) {
-    Band band;
+    std::vector<Band> near;
     for (const auto& [from, to] : QuietStretches(starts, rec.frames)) {
-        for (int k = -2; k <= 2; ++k) {
-            AddBand(rec, channel, from, to, hz + 20.0 * k, band);
-        }
+        AddBands(rec, channel, from, to, {hz - 40, hz - 20, hz, hz + 20, hz + 40}, near);
+    }
+    Band band;
+    for (const Band& each : near) {
+        band.power += each.power, band.blocks += each.blocks;
     }
     return BandDbfs(band);
 }

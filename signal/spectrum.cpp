@@ -26,26 +26,42 @@ double Dbfs(double peakSquared) {
     return db > kSilenceDbfs ? db : kSilenceDbfs;
 }
 
-void AddBand(const Recording& rec, int channel, int from, int to, double hz, Band& band) {
+void AddBands(const Recording& rec, int channel, int from, int to, const std::vector<double>& hz,
+              std::vector<Band>& bands) {
     constexpr int W = kBandBlockFrames;
     // The window's sum: that of sin^2 over whole half turns.
     constexpr double weights = W / 2.0;
-    const double w = 2 * kPi * hz / kToneRate;
-    for (int block = from; block + W <= to; block += W / 2) {
-        Complex sum;
-        Rotor rotor(-w, block);
-        // sin^2(pi (k + 1/2) / W) = (1 - cos(2 pi (k + 1/2) / W)) / 2, the cosine turned with the
-        // rest rather than taken afresh: a check reads some thirty frequencies over every block.
+    bands.resize(hz.size());
+    std::vector<double> block(W);
+    for (int at = from; at + W <= to; at += W / 2) {
+        // sin^2(pi (k + 1/2) / W) = (1 - cos(2 pi (k + 1/2) / W)) / 2, its cosine turned rather
+        // than taken afresh, once a block for every frequency read.
         Rotor hann(2 * kPi / W, 0);
         const Complex half = Turn(kPi / W);
         for (int k = 0; k < W; ++k) {
-            const double s2 = (1 - (hann.Next() * half).re) / 2;
-            sum = sum + (s2 * rec.At(block + k, channel)) * rotor.Next();
+            block[k] = (1 - (hann.Next() * half).re) / 2 * rec.At(at + k, channel);
         }
-        // A sine of peak A sums to A/2 of the weights.
-        band.power += 4 * Norm(sum) / (weights * weights);
-        ++band.blocks;
+        for (std::size_t i = 0; i < hz.size(); ++i) {
+            // Goertzel's recurrence: the block's magnitude at one frequency for one multiply a
+            // frame, where the machine may be emulating every floating-point step.
+            const double c = 2 * std::cos(2 * kPi * hz[i] / kToneRate);
+            double y1 = 0, y2 = 0;
+            for (int k = 0; k < W; ++k) {
+                const double y0 = block[k] + c * y1 - y2;
+                y2 = y1, y1 = y0;
+            }
+            const double magnitude = y1 * y1 + y2 * y2 - c * y1 * y2;
+            // A sine of peak A sums to A/2 of the weights.
+            bands[i].power += 4 * magnitude / (weights * weights);
+            ++bands[i].blocks;
+        }
     }
+}
+
+void AddBand(const Recording& rec, int channel, int from, int to, double hz, Band& band) {
+    std::vector<Band> one{band};
+    AddBands(rec, channel, from, to, {hz}, one);
+    band = one[0];
 }
 
 double BandDbfs(const Band& band) {

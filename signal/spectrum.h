@@ -77,6 +77,9 @@ struct Band {
     double PeakSquared() const { return blocks ? power / blocks : 0; }
 };
 void AddBand(const Recording& rec, int channel, int from, int to, double hz, Band& band);
+// The same at several frequencies, bands[i] for hz[i]; bands is made as long as hz.
+void AddBands(const Recording& rec, int channel, int from, int to, const std::vector<double>& hz,
+              std::vector<Band>& bands);
 double BandDbfs(const Band& band);
 
 // Where no tone plays, given where each tone starts: before the first, between them and after

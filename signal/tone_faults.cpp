@@ -80,15 +80,18 @@ int CountGaps(const Recording& rec, int channel, int onset, double hz) {
 
 double DistortionPercent(const Recording& rec, int channel, int onset, double hz) {
     const Steady steady = SteadyPart(rec, onset);
-    Band tone;
-    AddBand(rec, channel, steady.from, steady.to, hz, tone);
-    double harmonics = 0;
-    for (int k = 2; k <= kTopHarmonic && k * hz < kToneRate / 2; ++k) {
-        Band harmonic;
-        AddBand(rec, channel, steady.from, steady.to, k * hz, harmonic);
-        harmonics += harmonic.PeakSquared();
+    std::vector<double> multiples;
+    for (int k = 1; k <= kTopHarmonic && k * hz < kToneRate / 2; ++k) {
+        multiples.push_back(k * hz);
     }
-    return tone.PeakSquared() > 0 ? 100 * std::sqrt(harmonics / tone.PeakSquared()) : 0;
+    std::vector<Band> bands;
+    AddBands(rec, channel, steady.from, steady.to, multiples, bands);
+    double harmonics = 0;
+    for (std::size_t k = 1; k < bands.size(); ++k) {
+        harmonics += bands[k].PeakSquared();
+    }
+    const double tone = bands.empty() ? 0 : bands[0].PeakSquared();
+    return tone > 0 ? 100 * std::sqrt(harmonics / tone) : 0;
 }
 
 bool TouchesFullScale(const Recording& rec, int onset) {
@@ -107,24 +110,31 @@ bool TouchesFullScale(const Recording& rec, int onset) {
 Hum FindHum(const Recording& rec, int channels, const std::vector<int>& starts) {
     const std::vector<std::pair<int, int>> quiet = QuietStretches(starts, rec.frames);
     Hum found;
+    // Read all at once, each over every quiet stretch: first the noise beside the hum, then the
+    // lines of each family.
+    std::vector<double> hz(std::begin(kBesideHumHz), std::end(kBesideHumHz));
+    for (const int mains : {50, 60}) {
+        for (int line = mains; line <= kHumTopHz; line += mains) {
+            hz.push_back(line);
+        }
+    }
     for (int channel = 0; channel < channels; ++channel) {
-        const auto level = [&](double hz) {
-            Band band;
-            for (const auto& [from, to] : quiet) {
-                AddBand(rec, channel, from, to, hz, band);
-            }
-            return band.PeakSquared();
-        };
+        std::vector<Band> bands;
+        for (const auto& [from, to] : quiet) {
+            AddBands(rec, channel, from, to, hz, bands);
+        }
+        bands.resize(hz.size());
+        std::size_t next = 0;
         double beside = 0;
-        for (const int hz : kBesideHumHz) {
-            beside += level(hz) / std::size(kBesideHumHz);
+        for (; next < std::size(kBesideHumHz); ++next) {
+            beside += bands[next].PeakSquared() / std::size(kBesideHumHz);
         }
         // Each family's lines also let through a quarter of the other's fundamental (50 and 60
         // Hz are one bin apart), so the true one is the louder in all.
         for (const int mains : {50, 60}) {
             double total = 0, loudest = 0;
-            for (int hz = mains; hz <= kHumTopHz; hz += mains) {
-                const double line = level(hz);
+            for (int line_hz = mains; line_hz <= kHumTopHz; line_hz += mains) {
+                const double line = bands[next++].PeakSquared();
                 total += line;
                 loudest = line > loudest ? line : loudest;
             }

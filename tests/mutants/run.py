@@ -113,14 +113,13 @@ MUTANTS = {
     # All that is not the tone, noise included, in place of its harmonics.
     'distortion-from-whole-residual': (
         'signal/tone_faults.cpp',
-        '    return tone.PeakSquared() > 0 ? 100 * std::sqrt(harmonics / tone.PeakSquared()) : 0;',
+        '    return tone > 0 ? 100 * std::sqrt(harmonics / tone) : 0;',
         '    double squares = 0;\n'
         '    for (int f = steady.from; f < steady.to; ++f) {\n'
         '        squares += rec.At(f, channel) * rec.At(f, channel);\n'
         '    }\n'
-        '    harmonics = 0 * harmonics + 2 * squares / (steady.to - steady.from) - '
-        'tone.PeakSquared();\n'
-        '    return tone.PeakSquared() > 0 ? 100 * std::sqrt(harmonics / tone.PeakSquared()) : 0;',
+        '    harmonics = 0 * harmonics + 2 * squares / (steady.to - steady.from) - tone;\n'
+        '    return tone > 0 ? 100 * std::sqrt(harmonics / tone) : 0;',
         ['loopback']),
     'clip-line-whatever-the-peak': ('app/loopback_lines.cpp', 'if (judgement.clipped) {',
                                     'if (true) {', ['loopback']),
