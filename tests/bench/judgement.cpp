@@ -1,7 +1,10 @@
 // What judging one automatic check's recording costs on the window's thread, built as Kelvane is:
 // the check's two tones 80 ms late in a recording as long as the check makes, clean, then cut
 // flat at full scale (a tone that is clipped is read otherwise). Prints the fastest of five.
-//   wine build/windows/tests/bench/judgement_bench.exe   (after . tests/e2e/wine_env.sh)
+// Built by hand, with the flags Kelvane's sources take, so that it can time any revision's:
+//   i686-w64-mingw32-g++ -Os -std=c++17 -static -I. tests/bench/judgement.cpp signal/*.cpp -o
+//       build/judgement_bench.exe
+//   . tests/e2e/wine_env.sh build/windows && wine build/judgement_bench.exe
 #include <windows.h>
 
 #include <cstdio>
