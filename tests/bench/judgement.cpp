@@ -15,7 +15,7 @@ namespace {
 
 using kelvane::ToneChannel;
 
-unsigned long FastestMs(double gain) {
+double FastestMs(double gain) {
     constexpr int kLead = 4410, kDelay = 3528;
     constexpr int kFrames = kLead + kelvane::kRightToneOffsetFrames + kelvane::kCheckToneFrames +
                             kelvane::kMaxLatencyFrames + kLead;
@@ -29,15 +29,18 @@ unsigned long FastestMs(double gain) {
     }
     const std::vector<kelvane::SentTone> sent = {
         {ToneChannel::Left, kLead}, {ToneChannel::Right, kLead + kelvane::kRightToneOffsetFrames}};
-    unsigned long fastest = ~0ul;
+    LARGE_INTEGER rate, start, end;
+    QueryPerformanceFrequency(&rate);
+    double fastest = 1e9;
     for (int round = 0; round < 5; ++round) {
-        const DWORD start = GetTickCount();
+        QueryPerformanceCounter(&start);
         const kelvane::LoopbackJudgement judged = kelvane::JudgeLoopback(samples, 2, sent);
-        const unsigned long ms = GetTickCount() - start;
+        QueryPerformanceCounter(&end);
+        const double ms = 1000.0 * (end.QuadPart - start.QuadPart) / rate.QuadPart;
         fastest = ms < fastest ? ms : fastest;
         if (!kelvane::AllHeard(judged) || judged.broken) {
             std::printf("the tones were not heard whole\n");
-            return ~0ul;
+            return -1;
         }
     }
     return fastest;
@@ -46,7 +49,7 @@ unsigned long FastestMs(double gain) {
 }  // namespace
 
 int main() {
-    std::printf("judging a clean recording: %lu ms\n", FastestMs(1));
-    std::printf("judging a clipped recording: %lu ms\n", FastestMs(5));
+    std::printf("judging a clean recording: %.1f ms\n", FastestMs(1));
+    std::printf("judging a clipped recording: %.1f ms\n", FastestMs(5));
     return 0;
 }
