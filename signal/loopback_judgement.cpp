@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "signal/spectrum.h"
+#include "signal/band_level.h"
 #include "signal/tone_faults.h"
 
 namespace kelvane {

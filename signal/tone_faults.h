@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "signal/loopback_judgement.h"
-#include "signal/spectrum.h"
+#include "signal/band_level.h"
 
 namespace kelvane {
 

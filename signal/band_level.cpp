@@ -1,4 +1,4 @@
-#include "signal/spectrum.h"
+#include "signal/band_level.h"
 
 #include <algorithm>
 #include <cmath>
