@@ -15,16 +15,21 @@ std::u16string Digits(long value) {
     return digits;
 }
 
-const char16_t* Label(ToneChannel channel) {
+// The tone's name as a line starts with it: "左声道", "右声道", or the one "测试音".
+const char16_t* Name(ToneChannel channel) {
     switch (channel) {
         case ToneChannel::Left:
-            return u"左声道：";
+            return u"左声道";
         case ToneChannel::Right:
-            return u"右声道：";
+            return u"右声道";
         case ToneChannel::Mono:
             break;
     }
-    return u"测试音：";
+    return u"测试音";
+}
+
+std::u16string Label(ToneChannel channel) {
+    return Name(channel) + std::u16string(u"：");
 }
 
 std::u16string ToneLine(const ToneJudgement& tone) {
@@ -38,19 +43,6 @@ std::u16string ToneLine(const ToneJudgement& tone) {
     // recording held instead of the tone.
     const double noise = tone.levelDbfs > tone.floorDbfs ? tone.levelDbfs : tone.floorDbfs;
     return Label(tone.channel) + (u"没听到（录音里只有 " + DecibelText(noise)) + u" dBFS 的噪声）";
-}
-
-// The tone's name as a line starts with it: "左声道", "右声道", or the one "测试音".
-const char16_t* Name(ToneChannel channel) {
-    switch (channel) {
-        case ToneChannel::Left:
-            return u"左声道";
-        case ToneChannel::Right:
-            return u"右声道";
-        case ToneChannel::Mono:
-            break;
-    }
-    return u"测试音";
 }
 
 // One decimal below 10, whole numbers from there: "5.4", "12".
