@@ -17,6 +17,8 @@ constexpr int kMinCycles = 10;
 constexpr int kSearchFrames = kEarliestFrames + kMaxLatencyFrames + 1;
 // An onset found this close to either end of its search window is the window's, not the tone's.
 constexpr int kEdgeFrames = kToneRate / 1000;
+// How near a whole number of half periods two tones' fits may be apart and still be on the carrier.
+constexpr int kOnCarrierFrames = 5;
 // How far from the best fitting tone's start each other tone is looked for.
 constexpr int kNearFrames = kRightToneOffsetFrames - kCheckToneFrames - kToneRate / 20;
 
@@ -359,6 +361,8 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
     const int latency = found - kEarliestFrames;
     std::vector<int> own(tones.size()), spans(tones.size());
     std::vector<bool> present(tones.size());  // loud enough and at its pitch, heard or not
+    // Where a fade fell silent, the tone's start and end are known only to within that silence.
+    std::vector<int> fadesSilenced(tones.size());
     bool added = false;  // something came back longer than it went out: no loss can be sized
     for (std::size_t i = 0; i < tones.size(); ++i) {
         own[i] = BestStart(score[i], envelope[i], found - kNearFrames, found + kNearFrames);
@@ -385,7 +389,11 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
                      (off < 0 ? -off : off) <= kHeardPitchTolerance * kToneHz;
         tone.heard = present[i] && tone.levelDbfs - tone.floorDbfs >= kHeardAboveFloorDb;
         if (tone.heard) {
-            tone.gaps = CountGaps(rec, stronger, tone.onsetFrame, hz[i]);
+            const Breaks breaks = CountBreaks(rec, stronger, tone.onsetFrame, hz[i]);
+            tone.gaps = breaks.gaps;
+            // Out of step after a break: sound was lost or held up on the way, so nothing after
+            // it can be timed. Not sized: the phase tells the shift only to within a period.
+            judgement.broken = judgement.broken || breaks.shifted > 0;
             tone.clipped = TouchesFullScale(rec, tone.onsetFrame);
             tone.distortionPercent = DistortionPercent(rec, stronger, tone.onsetFrame, hz[i]);
             // Clipping is the recording's, and would be told as the speaker's distortion.
@@ -395,6 +403,7 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
         if (!present[i]) {
             continue;
         }
+        fadesSilenced[i] = SilencedNearFades(rec, stronger, tone.onsetFrame, hz[i]);
         // A tone loud enough and at its pitch, not heard only because the quiet parts hold as
         // much near 440 Hz, is the tone itself where it should not be: a device that ran dry and
         // played the rest of it later, say. Not a speaker that is silent.
@@ -417,7 +426,9 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
                                ? -1
                                : ToneLength(rec, stronger, tone.onsetFrame, hz[i]);
         const int shortBy = kCheckToneFrames - kToneFadeFrames - length;
-        if (length >= 0 && (shortBy > kWholeToleranceFrames || -shortBy > kWholeToleranceFrames)) {
+        // Silence on a fade makes the tone read shorter with nothing lost; never longer.
+        if (length >= 0 && (shortBy > kWholeToleranceFrames + fadesSilenced[i] ||
+                            -shortBy > kWholeToleranceFrames)) {
             judgement.broken = true;
             judgement.lostFrames = shortBy > judgement.lostFrames ? shortBy : judgement.lostFrames;
             added = added || shortBy < 0;
@@ -436,7 +447,15 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
         const std::size_t l = static_cast<std::size_t>(left - judgement.tones.data()),
                           r = static_cast<std::size_t>(right - judgement.tones.data());
         const int moved = own[r] - own[l];
-        if (moved < -kWholeToleranceFrames || moved > kWholeToleranceFrames) {
+        // A silence on a fade pulls the fit of its tone a few half periods off (the carrier fits
+        // as well there, with the other sign), no further than the silence, and on the carrier:
+        // sound lost moves the tone by any number of frames.
+        const double halfPeriod = kToneRate / (2 * hz[r]);
+        const bool onCarrier =
+            std::fabs(moved - halfPeriod * std::lround(moved / halfPeriod)) <= kOnCarrierFrames;
+        const int tolerance =
+            kWholeToleranceFrames + (onCarrier ? fadesSilenced[l] + fadesSilenced[r] : 0);
+        if (moved < -tolerance || moved > tolerance) {
             judgement.broken = true;
             if (-moved > judgement.lostFrames) {
                 judgement.lostFrames = -moved;

@@ -16,6 +16,28 @@ Steady SteadyPart(const Recording& rec, int onset) {
         Clamp(static_cast<long long>(onset) + kCheckToneFrames - kToneFadeFrames, 0, rec.frames)};
 }
 
+// One channel of [from, to) with mains hum and rumble taken out: a high-pass at 300 Hz (a
+// Butterworth biquad: 50 Hz comes out 31 dB down, 440 Hz 1 dB) whose ringing dies within a
+// millisecond, so that a break of one still shows. Read at the tone's pitch over a millisecond, a
+// hum louder than the tone would otherwise beat with it, and read as breaks all along. It starts
+// 10 ms early, where the recording has them, to settle.
+std::vector<double> HumRemoved(const Recording& rec, int channel, int from, int to) {
+    const double w0 = 2 * kPi * 300 / kToneRate, alpha = std::sin(w0) / (2 * std::sqrt(0.5));
+    const double a0 = 1 + alpha, a1 = -2 * std::cos(w0) / a0, a2 = (1 - alpha) / a0;
+    const double b0 = (1 + std::cos(w0)) / (2 * a0), b1 = -2 * b0;
+    std::vector<double> out(static_cast<std::size_t>(to > from ? to - from : 0));
+    double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    for (int f = Clamp(static_cast<long long>(from) - kToneRate / 100, 0, from); f < to; ++f) {
+        const double x = rec.At(f, channel);
+        const double y = b0 * (x + x2) + b1 * x1 - a1 * y1 - a2 * y2;
+        x2 = x1, x1 = x, y2 = y1, y1 = y;
+        if (f >= from) {
+            out[f - from] = y;
+        }
+    }
+    return out;
+}
+
 // Frequencies between the lines of 50 and 60 Hz hum, each 20 Hz or more from any of them (two of
 // the Hann window's bins, where it lets nothing through): the noise beside the hum.
 constexpr int kBesideHumHz[] = {30, 80, 220, 270, 330, 380};
@@ -26,40 +48,50 @@ constexpr int kBesideHumHz[] = {30, 80, 220, 270, 330, 380};
 // image mixing leaves at twice the pitch cancels and a dip of 1 ms still shows. A silence of D
 // frames leaves that read 10 dB down for D - 17 frames, so kLowFrames of them is a silence of
 // 0.85 ms or more. Its phase is compared with the read 2L frames before (the two reads do not
-// overlap): a tone that runs on unbroken keeps it.
-int CountGaps(const Recording& rec, int channel, int onset, double hz) {
+// overlap): a tone that runs on unbroken keeps it. Across a break, the read 2L before it and the
+// one L after it (both clear of it) say whether the tone came back in step.
+Breaks CountBreaks(const Recording& rec, int channel, int onset, double hz) {
     const Steady steady = SteadyPart(rec, onset);
     const int L = static_cast<int>(std::lround(kToneRate / (2 * hz))), P = 2 * L;
     const int kLowFrames = 20;
-    const int n = steady.to - steady.from;
-    if (L < 1 || n < 2 * P) {
-        return 0;
+    // Read over the whole tone, looked for breaks in over its steady part: the fades still carry
+    // its phase, for a break at either end of that part to be compared across.
+    const int from = Clamp(onset, 0, rec.frames);
+    const int to = Clamp(static_cast<long long>(onset) + kCheckToneFrames, 0, rec.frames);
+    Breaks breaks;
+    if (L < 1 || steady.to - steady.from < 2 * P) {
+        return breaks;
     }
-    std::vector<Complex> sums(static_cast<std::size_t>(n) + 1);
-    Rotor rotor(-2 * kPi * hz / kToneRate, steady.from);
-    for (int k = 0; k < n; ++k) {
-        sums[k + 1] = sums[k] + rec.At(steady.from + k, channel) * rotor.Next();
+    const std::vector<double> x = HumRemoved(rec, channel, from, to);
+    std::vector<Complex> sums(x.size() + 1);
+    Rotor rotor(-2 * kPi * hz / kToneRate, from);
+    for (std::size_t k = 0; k < x.size(); ++k) {
+        sums[k + 1] = sums[k] + x[k] * rotor.Next();
     }
-    std::vector<Complex> read(static_cast<std::size_t>(n - L) + 1);
+    const int reads = to - from - L + 1, first = steady.from - from, last = steady.to - from - L;
+    std::vector<Complex> read(static_cast<std::size_t>(reads));
     std::vector<double> power(read.size());
-    for (std::size_t k = 0; k < read.size(); ++k) {
+    for (int k = 0; k < reads; ++k) {
         read[k] = sums[k + L] - sums[k];
         power[k] = Norm(read[k]);
     }
-    // The tone's own level: the median read, which a few gaps do not move.
-    std::vector<double> sorted = power;
+    // The tone's own level: the median read of its steady part, which a few gaps do not move.
+    std::vector<double> sorted(power.begin() + first, power.begin() + last + 1);
     std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
     const double low = sorted[sorted.size() / 2] * std::pow(10.0, -kGapDropDb / 10);
+    const auto turned = [&](int a, int b) {
+        const Complex t = read[b] * Conj(read[a]);
+        return std::fabs(std::atan2(t.im, t.re)) > kPhaseJumpRadians;
+    };
+    // A read its phase can be taken from, on a fade too.
+    const auto clear = [&](int k) { return k >= 0 && k < reads && power[k] >= low; };
 
-    int gaps = 0, run = 0, lows = 0, lastEnd = -kGapMergeFrames - 1;
-    for (std::size_t k = 0; k <= read.size(); ++k) {
-        if (k < read.size()) {
+    int run = 0, lows = 0, lastEnd = -kGapMergeFrames - 1;
+    bool lastShifted = false;
+    for (int k = first; k <= last + 1; ++k) {
+        if (k <= last) {
             const bool isLow = power[k] < low;
-            bool jumped = false;
-            if (!isLow && k >= static_cast<std::size_t>(P) && power[k - P] >= low) {
-                const Complex turned = read[k] * Conj(read[k - P]);
-                jumped = std::fabs(std::atan2(turned.im, turned.re)) > kPhaseJumpRadians;
-            }
+            const bool jumped = !isLow && k - P >= first && power[k - P] >= low && turned(k - P, k);
             if (isLow || jumped) {
                 ++run;
                 lows += isLow;
@@ -67,15 +99,90 @@ int CountGaps(const Recording& rec, int channel, int onset, double hz) {
             }
         }
         // Long enough to be the tone's, not a moment of noise: a phase jump is seen for some
-        // P + L reads.
-        if (lows >= kLowFrames || run >= L) {
-            const int start = static_cast<int>(k) - run;
-            gaps += start - lastEnd > kGapMergeFrames;
-            lastEnd = static_cast<int>(k);
+        // P + L reads. A tone that does not come back (or was not there) before the fade has
+        // ended early (or begun late): its length tells, not its breaks.
+        // A silence the steady part's edge cuts off is followed out onto the fade.
+        const int start = k - run;
+        int before = start - 1, after = k;
+        while (before >= 0 && power[before] < low) {
+            --before;
+        }
+        while (after < reads && power[after] < low) {
+            ++after;
+        }
+        before -= P, after += L;
+        if ((lows >= kLowFrames || run >= L) && clear(before) && clear(after)) {
+            const bool shifted = lows == 0 || turned(before, after);
+            if (start - lastEnd > kGapMergeFrames) {
+                ++(shifted ? breaks.shifted : breaks.gaps);
+                lastShifted = shifted;
+            } else if (shifted && !lastShifted) {
+                // One break, told apart from another by less than kGapMergeFrames: out of step.
+                --breaks.gaps, ++breaks.shifted;
+                lastShifted = true;
+            }
+            lastEnd = k;
         }
         run = lows = 0;
     }
-    return gaps;
+    return breaks;
+}
+
+int SilencedNearFades(const Recording& rec, int channel, int onset, double hz) {
+    constexpr int N = kCheckToneFrames, F = kToneFadeFrames, W = kToneRate / 100;
+    const int L = static_cast<int>(std::lround(kToneRate / (2 * hz)));
+    const int from = Clamp(onset, 0, rec.frames);
+    const int to = Clamp(static_cast<long long>(onset) + N, 0, rec.frames);
+    const Steady steady = SteadyPart(rec, onset);
+    if (L < 1 || steady.to - steady.from < 2 * L) {
+        return 0;
+    }
+    const std::vector<double> x = HumRemoved(rec, channel, from, to);
+    std::vector<Complex> sums(static_cast<std::size_t>(to - from) + 1);
+    Rotor rotor(-2 * kPi * hz / kToneRate, from);
+    for (int f = from; f < to; ++f) {
+        sums[f - from + 1] = sums[f - from] + x[f - from] * rotor.Next();
+    }
+    const auto power = [&](int f) { return Norm(sums[f - from + L] - sums[f - from]); };
+    std::vector<double> steadyPower;
+    for (int f = steady.from; f + L <= steady.to; ++f) {
+        steadyPower.push_back(power(f));
+    }
+    std::nth_element(steadyPower.begin(), steadyPower.begin() + steadyPower.size() / 2,
+                     steadyPower.end());
+    const double median = steadyPower[steadyPower.size() / 2];
+    // A stretch moves where the tone's level crosses half its middle, read over W, by up to its
+    // own length and W more. It counts when the tone is heard on both sides of it, or when it
+    // covers the very start of the fade in, or its very end, and no more of the tone than the
+    // fade: a tone that starts late, or stops early, by more than that has lost sound, which is no
+    // silence.
+    int silenced = 0;
+    for (const auto& [zoneFrom, zoneTo] :
+         {std::pair<int, int>{0, F + W}, std::pair<int, int>{N - F - W, N}}) {
+        int run = 0, runFrom = 0;
+        bool before = false;
+        for (int k = zoneFrom; k + L <= zoneTo + 1; ++k) {
+            const int f = onset + k;
+            // The player's envelope at the read's middle: a raised sine, squared, over each fade.
+            const int middle = k + L / 2, edge = middle < N - 1 - middle ? middle : N - 1 - middle;
+            const double s = edge < F ? std::sin(kPi * edge / (2.0 * F)) : 1.0;
+            // Only where the tone should hold a tenth of its amplitude or more: lower down, noise
+            // alone reads as loud as the fade.
+            const bool heard = k + L <= zoneTo && f >= from && f + L <= to && s * s >= 0.1;
+            if (heard && power(f) < median * s * s * s * s * std::pow(10.0, -kGapDropDb / 10)) {
+                runFrom = run++ ? runFrom : k;
+                continue;
+            }
+            const bool fadeIn = zoneFrom == 0;
+            if (run > 0 && ((before && heard) || (fadeIn && !before && heard && k <= F) ||
+                            (!fadeIn && before && runFrom >= N - F))) {
+                silenced += run + L + W;
+            }
+            before = before || heard;
+            run = 0;
+        }
+    }
+    return silenced;
 }
 
 double DistortionPercent(const Recording& rec, int channel, int onset, double hz) {
@@ -146,6 +253,25 @@ Hum FindHum(const Recording& rec, int channels, const std::vector<int>& starts) 
         }
     }
     return found;
+}
+
+bool AnyBreak(const LoopbackJudgement& judgement) {
+    for (const ToneJudgement& tone : judgement.tones) {
+        if (tone.gaps > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void KeepConfirmedBreaks(LoopbackJudgement& shown, const LoopbackJudgement* before) {
+    for (ToneJudgement& tone : shown.tones) {
+        bool again = false;
+        for (const ToneJudgement& earlier : before ? before->tones : std::vector<ToneJudgement>{}) {
+            again = again || (earlier.channel == tone.channel && earlier.gaps > 0);
+        }
+        tone.gaps = again ? tone.gaps : 0;
+    }
 }
 
 }  // namespace kelvane

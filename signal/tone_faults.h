@@ -5,13 +5,16 @@
 
 #include <vector>
 
-#include "signal/loopback_judgement.h"
 #include "signal/band_level.h"
+#include "signal/loopback_judgement.h"
 
 namespace kelvane {
 
-// A gap: the tone's level 10 dB or more under its own for about 1 ms or longer, or its phase
-// jumping by more than this. Gaps closer together than kGapMergeFrames are one.
+// A break: the tone's level 10 dB or more under its own for about 1 ms or longer, or its phase
+// jumping by more than this. Breaks closer together than kGapMergeFrames are one. A break after
+// which the tone runs on in the phase it had is sound silenced on the way (a loose plug, a device
+// that ran dry and skipped ahead): a gap. One after which its phase has moved is sound lost or held
+// up, which shifts all that follows: the recording's fault as much as the speakers'.
 constexpr double kGapDropDb = 10.0;
 constexpr double kPhaseJumpRadians = 0.5;         // some 29 degrees: a tenth of a period of 440 Hz
 constexpr int kGapMergeFrames = kToneRate / 200;  // 5 ms
@@ -30,12 +33,27 @@ constexpr double kHumMinDbfs = -70.0;
 // Both tones heard, their levels this far apart: one side is quieter.
 constexpr double kQuieterSideDb = 3.0;
 
+struct Breaks {
+    int gaps = 0;     // silenced, the tone's timing kept
+    int shifted = 0;  // lost or held up: the tone comes back out of step
+};
 // In the tone's steady part: from kToneFadeFrames after onset to as long before its end.
-int CountGaps(const Recording& rec, int channel, int onset, double hz);
+Breaks CountBreaks(const Recording& rec, int channel, int onset, double hz);
+// The frames of the tone's fades, and of the 10 ms beside them that its length is read over,
+// where it fell silent: a silence there moves where the tone seems to start or end by as much,
+// with no sound lost.
+int SilencedNearFades(const Recording& rec, int channel, int onset, double hz);
 double DistortionPercent(const Recording& rec, int channel, int onset, double hz);
 // Anywhere in the tone's span, in any recorded channel.
 bool TouchesFullScale(const Recording& rec, int onset);
 // In the first `channels` channels' quiet parts, given where each tone starts: the louder hum.
 Hum FindHum(const Recording& rec, int channels, const std::vector<int>& starts);
+
+// Breaks are named only once a second listen has heard them too: a loaded machine stutters once,
+// a loose plug or a failing driver does it again. A recording with breaks is to be made again;
+// KeepConfirmedBreaks then keeps, in the one shown, each tone's breaks only where the listen
+// before it (none: nullptr) broke in that tone as well.
+bool AnyBreak(const LoopbackJudgement& judgement);
+void KeepConfirmedBreaks(LoopbackJudgement& shown, const LoopbackJudgement* before);
 
 }  // namespace kelvane

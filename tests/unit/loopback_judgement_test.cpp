@@ -244,6 +244,12 @@ TEST(JudgeLoopback, ARecordingThatLostSoundIsBroken) {
         {"0.1 s of silence inside the left tone", kLeftAt + 6000, -4410, -1, true},
         {"0.1 s of silence inside the right tone", kLeftAt + kRightToneOffsetFrames + 6000, -4410,
          -1, true},
+        // Too little to move a tone's length or the tones' spacing by 2 ms, but the tone comes back
+        // out of step: the phase it runs on in is a quarter period or more off.
+        {"a quarter period lost inside the left tone", kLeftAt + 11000, 25, -1},
+        {"1 ms lost inside the right tone", kLeftAt + kRightToneOffsetFrames + 11000, 44, -1},
+        {"3 ms of silence inside the right tone", kLeftAt + kRightToneOffsetFrames + 11000, -132,
+         -1, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
