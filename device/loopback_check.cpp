@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "signal/loopback_judgement.h"
+#include "signal/tone_faults.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ bool LoopbackCheck::Start(HWND notify, int outputChannels) {
     notify_ = notify;
     outputChannels_ = outputChannels;
     again_ = false;
+    firstWhole_ = false;
     outcome_ = {};
     if (recorder_.DeviceCount() == 0) {
         outcome_.kind = LoopbackOutcome::Kind::NoRecorder;
@@ -130,17 +132,31 @@ bool LoopbackCheck::Finish(LoopbackOutcome& outcome) {
     } else {
         tones = {{ToneChannel::Mono, sentFrame_}};
     }
-    outcome.judgement = kelvane::JudgeLoopback(recorder_.Samples(), recorder_.Channels(), tones);
+    kelvane::LoopbackJudgement& judgement = outcome.judgement;
+    judgement = kelvane::JudgeLoopback(recorder_.Samples(), recorder_.Channels(), tones);
     const int lostByClock = kelvane::LostFramesByClock(clock_);
-    if (!outcome.judgement.broken && lostByClock == 0) {
-        return true;
-    }
-    if (!again_) {
+    const bool whole = !judgement.broken && lostByClock == 0;
+    // Listened to again: a recording that lost sound, or one whose tone broke, which may be a
+    // stutter of this machine's rather than of the sound.
+    if (!again_ && (!whole || kelvane::AnyBreak(judgement))) {
         again_ = true;
+        first_ = judgement;
+        firstWhole_ = whole;
         if (Record()) {
             return false;
         }
         outcome = outcome_;
+        return true;
+    }
+    if (whole) {
+        kelvane::KeepConfirmedBreaks(judgement, again_ ? &first_ : nullptr);
+        return true;
+    }
+    // The second listen lost sound where the first had not: the first's verdict holds, and the
+    // breaks it heard once go unnamed.
+    if (firstWhole_) {
+        judgement = first_;
+        kelvane::KeepConfirmedBreaks(judgement, nullptr);
         return true;
     }
     // The spacing of the tones sizes a loss to the frame; the clock only to a buffer or so.

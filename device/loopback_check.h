@@ -3,7 +3,9 @@
 // check's tones on device 0 and note where they went out on the recording's own clock. Then
 // check that the recording is whole, and judge what came back. A recording that lost sound says
 // nothing of the speakers: it is made again, once, and if that one breaks too the outcome says
-// so instead of a verdict. Both devices notify the form's window, so the window never waits.
+// so instead of a verdict. One in which a tone broke is made again too, and the breaks are named
+// only where the second broke as well. Both devices notify the form's window, so the window never
+// waits.
 #pragma once
 
 #include <windows.h>
@@ -41,6 +43,9 @@ class LoopbackCheck {
     HWND notify_ = nullptr;
     bool running_ = false;
     bool again_ = false;  // this is the second recording
+    // The first recording's judgement, once a second is made, and whether it was whole.
+    kelvane::LoopbackJudgement first_;
+    bool firstWhole_ = false;
     int outputChannels_ = 0;
     int sentFrame_ = -1;  // where the tones went out on the recording's clock; -1 before
     kelvane::RecorderClock clock_;

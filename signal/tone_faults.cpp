@@ -267,8 +267,9 @@ bool AnyBreak(const LoopbackJudgement& judgement) {
 void KeepConfirmedBreaks(LoopbackJudgement& shown, const LoopbackJudgement* before) {
     for (ToneJudgement& tone : shown.tones) {
         bool again = false;
-        for (const ToneJudgement& earlier : before ? before->tones : std::vector<ToneJudgement>{}) {
-            again = again || (earlier.channel == tone.channel && earlier.gaps > 0);
+        for (std::size_t i = 0; before != nullptr && i < before->tones.size(); ++i) {
+            again =
+                again || (before->tones[i].channel == tone.channel && before->tones[i].gaps > 0);
         }
         tone.gaps = again ? tone.gaps : 0;
     }

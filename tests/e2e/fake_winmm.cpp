@@ -140,7 +140,7 @@ Open* open_of(HWAVEOUT out, const char* call) {
 // How the recorder hears the playback. Format of KELVANE_FAKE_WINMM.in, one line:
 // "devices open_rc channels delay gain_db swap mute noise slow hold_call hold_ms lose_at
 // lose_frames lose_recordings deliver gap gap_every gap_first drive hum_hz hum_dbfs right_gain_db
-// name":
+// gap_recordings name":
 //   devices          what waveInGetNumDevs says (the default recorder is device 1, so anything
 //                    below 2 leaves it out)
 //   open_rc          what a refused waveInOpen returns, unless it is 0
@@ -173,6 +173,8 @@ Open* open_of(HWAVEOUT out, const char* call) {
 //                    harmonic at half and its 3rd at a quarter of its amplitude, hum_dbfs their
 //                    total as a sine's peak (full scale is 0 dBFS); 0 Hz for none
 //   right_gain_db    more gain on the output's right channel, a speaker quieter or louder
+//   gap_recordings   which recordings hear the gaps, counted as lose_recordings is: 0 every one
+//                    (a fault of the sound), N the first N (a stutter of the machine's)
 //   name             UTF-8, the rest of the line: the default recorder's
 // A line of the first nine numbers and the name alone, as older tests wrote it, leaves the rest
 // as they are by default, and so does one that ends its numbers at deliver. No file: no recorder
@@ -196,6 +198,7 @@ struct Loopback {
     int hum_hz = 0;
     double hum_dbfs = 0;
     double right_gain = 1;
+    int gap_recordings = 0;
     wchar_t name[MAXPNAMELEN] = L"";
 };
 
@@ -250,6 +253,10 @@ Loopback loopback() {
                     &faults.gap_every, &faults.gap_first, &faults.drive, &faults.hum_hz,
                     &faults.hum_dbfs, &right_gain_db, &faults_at) == 7) {
         name_at += faults_at;
+        int recordings_at = 0;
+        if (std::sscanf(line + name_at, "%d %n", &l.gap_recordings, &recordings_at) == 1) {
+            name_at += recordings_at;
+        }
         l.gap = faults.gap, l.gap_every = faults.gap_every, l.gap_first = faults.gap_first;
         l.drive = faults.drive, l.hum_hz = faults.hum_hz, l.hum_dbfs = faults.hum_dbfs;
         l.right_gain = std::pow(10.0, right_gain_db / 20);
@@ -433,9 +440,10 @@ int noise_at(long long frame, int channel, int size) {
     return (x ^ (x >> 31)) & 1 ? size : -size;
 }
 
-// Whether the device ran dry on the output's frame k, and played silence in its place.
-bool dry(const Loopback& l, long long k) {
-    if (l.gap <= 0 || k < l.gap_first) {
+// Whether the device ran dry on the output's frame k, and played silence in its place, as heard
+// by the recording made-th in this process.
+bool dry(const Loopback& l, long long k, int made) {
+    if (l.gap <= 0 || k < l.gap_first || (l.gap_recordings > 0 && made >= l.gap_recordings)) {
         return false;
     }
     return (l.gap_every > 0 ? (k - l.gap_first) % l.gap_every : k - l.gap_first) < l.gap;
@@ -472,7 +480,8 @@ void record_into(const Input* in, long long from, long long frames, short* out) 
         for (const Heard& h : heard) {
             const long long k = n - h.at;
             if (h.on != in || in->device != kDefaultRecorder || k < 0 || n >= h.until ||
-                (k + 1) * h.channels > static_cast<long long>(h.samples.size()) || dry(l, k)) {
+                (k + 1) * h.channels > static_cast<long long>(h.samples.size()) ||
+                dry(l, k, static_cast<int>(in - inputs))) {
                 continue;
             }
             const double first = h.samples[k * h.channels],
