@@ -196,6 +196,8 @@ reads_sound() {
 #   loopback-chain-clip         15 dB more, no limiter: the tone cut flat 3 dB past full scale
 #   loopback-chain-gaps         a 3 ms stretch silenced every 100 ms (frames kept, not dropped):
 #                               4 or 5 in each tone's steady 460 ms
+#   loopback-chain-breaks       10 ms silenced every 300 ms, frames kept: 1 or 2 in each tone's
+#                               steady part, and now and then one on a fade
 # The chain's processes are the server's (spawn), so server_stop ends them, the monitor's parec
 # first: sox then reads the end of its input and goes. Order matters over PipeWire: its pipe
 # source keeps whatever the pipe held before it ran, as latency for good (1 s of it seen), so a
@@ -215,6 +217,7 @@ chain_start() {
             input=(-m -v 1 "${input[@]}" -v 0.04485 -t sox "|$hum 50" -v 0.01418 -t sox "|$hum 150") ;;
         loopback-chain-clip) effects=(gain 15) ;;
         loopback-chain-gaps) effects=(synth square amod 10 0 0 97) ;;
+        loopback-chain-breaks) effects=(synth square amod 3.333333 0 0 96.6667) ;;
     esac
     timeout 10 pactl load-module module-pipe-source source_name=chain file="$server/chain.fifo" \
         format=s16le rate=44100 channels=2 >/dev/null ||
@@ -464,6 +467,19 @@ scenario() {
             if grep -q '^note: unjudged box' "$state/driver.out"; then
                 unjudged=$((unjudged + 1))
             fi
+            # How often the box named a break: through the chains that break the sound, every
+            # time for each tone; anywhere else, never.
+            n=$(grep '^note: the box says' "$state/driver.out" | grep -o '中断了' | wc -l)
+            case $name in
+                loopback-chain-gaps | loopback-chain-breaks)
+                    breaking_checks=$((breaking_checks + 1))
+                    [ "$n" -lt 2 ] || breaks_named=$((breaks_named + 1))
+                    ;;
+                *)
+                    whole_checks=$((whole_checks + 1))
+                    [ "$n" -eq 0 ] || false_breaks=$((false_breaks + 1))
+                    ;;
+            esac
             if [ -s "$state/loopback-latency" ]; then
                 echo "loopback latency over $kind ($name): $(cat "$state/loopback-latency") ms"
             else
@@ -506,6 +522,7 @@ every_scenario() {
     scenario pulseaudio loopback-chain-hum "Kelvane Test Speakers"
     scenario pulseaudio loopback-chain-clip "Kelvane Test Speakers"
     scenario pulseaudio loopback-chain-gaps "Kelvane Test Speakers"
+    scenario pulseaudio loopback-chain-breaks "Kelvane Test Speakers"
     scenario pipewire sinks "Kelvane Test Speakers"
     scenario pipewire server-stops "Kelvane Test Speakers"
     scenario pipewire tones "Kelvane Test Speakers"
@@ -519,10 +536,11 @@ every_scenario() {
     scenario pipewire loopback-chain-hum "Kelvane Test Speakers"
     scenario pipewire loopback-chain-clip "Kelvane Test Speakers"
     scenario pipewire loopback-chain-gaps "Kelvane Test Speakers"
+    scenario pipewire loopback-chain-breaks "Kelvane Test Speakers"
 }
 
 start=$SECONDS
-checks_made=0 unjudged=0
+checks_made=0 unjudged=0 breaking_checks=0 breaks_named=0 whole_checks=0 false_breaks=0
 case ${2:-} in
     # Only the tone latency figure, over PulseAudio.
     latency)
@@ -549,6 +567,8 @@ case ${2:-} in
         echo "rounds: $green of $rounds green, in $((SECONDS - start)) s"
         # True, so no failure, but each one is a check a user would have to run again.
         echo "unjudged boxes (the recording lost sound twice): $unjudged of $checks_made automatic checks"
+        echo "breaks named for both tones through the chains that break the sound: $breaks_named of $breaking_checks checks"
+        echo "boxes naming a break where nothing breaks the sound: $false_breaks of $whole_checks checks"
         # Every check of every round, the driver's with the script's.
         echo "$((passed + driver_passed_checks)) passed, $((failed + driver_failed_checks)) failed"
         [ $green -eq "$rounds" ]

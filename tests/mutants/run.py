@@ -130,6 +130,18 @@ MUTANTS = {
                               'leftLouderBy > 0 ? ToneChannel::Right : ToneChannel::Left;',
                               'leftLouderBy > 0 ? ToneChannel::Left : ToneChannel::Right;',
                               ['loopback']),
+    # A break heard once is a fault of the sound at once, with no second listen.
+    'one-break-named-at-once': ('device/loopback_check.cpp',
+                                ('!whole || kelvane::AnyBreak(judgement)',
+                                 'again_ ? &first_ : nullptr'),
+                                ('!whole', 'again_ ? &first_ : &judgement'), ['loopback']),
+    'breaks-on-a-fade-called-lost-sound': (
+        'signal/loopback_judgement.cpp',
+        'fadesSilenced[i] = SilencedNearFades(rec, stronger, tone.onsetFrame, hz[i]);',
+        'fadesSilenced[i] = 0 * SilencedNearFades(rec, stronger, tone.onsetFrame, hz[i]);',
+        ['loopback']),
+    'second-listen-skipped': ('device/loopback_check.cpp',
+                              '!whole || kelvane::AnyBreak(judgement)', '!whole', ['loopback']),
     'no-watermark': ('report/report_surface.cpp', '    if (!icon_) {\n        return;\n    }\n'
                      '    const COLORREF', '    if (icon_) {\n        return;\n    }\n'
                      '    const COLORREF', ['legibility']),
