@@ -99,29 +99,32 @@ Breaks CountBreaks(const Recording& rec, int channel, int onset, double hz) {
             }
         }
         // Long enough to be the tone's, not a moment of noise: a phase jump is seen for some
-        // P + L reads. A tone that does not come back (or was not there) before the fade has
-        // ended early (or begun late): its length tells, not its breaks.
-        // A silence the steady part's edge cuts off is followed out onto the fade.
-        const int start = k - run;
-        int before = start - 1, after = k;
-        while (before >= 0 && power[before] < low) {
-            --before;
-        }
-        while (after < reads && power[after] < low) {
-            ++after;
-        }
-        before -= P, after += L;
-        if ((lows >= kLowFrames || run >= L) && clear(before) && clear(after)) {
-            const bool shifted = lows == 0 || turned(before, after);
-            if (start - lastEnd > kGapMergeFrames) {
-                ++(shifted ? breaks.shifted : breaks.gaps);
-                lastShifted = shifted;
-            } else if (shifted && !lastShifted) {
-                // One break, told apart from another by less than kGapMergeFrames: out of step.
-                --breaks.gaps, ++breaks.shifted;
-                lastShifted = true;
+        // P + L reads.
+        if (lows >= kLowFrames || run >= L) {
+            // A silence the steady part's edge cuts off is followed out onto the fade. A tone that
+            // does not come back after it (or was not there before it) ended early (or began
+            // late): its length tells, not its breaks.
+            const int start = k - run;
+            int before = start - 1, after = k;
+            while (before >= 0 && power[before] < low) {
+                --before;
             }
-            lastEnd = k;
+            while (after < reads && power[after] < low) {
+                ++after;
+            }
+            before -= P, after += L;
+            if (clear(before) && clear(after)) {
+                const bool shifted = lows == 0 || turned(before, after);
+                if (start - lastEnd > kGapMergeFrames) {
+                    ++(shifted ? breaks.shifted : breaks.gaps);
+                    lastShifted = shifted;
+                } else if (shifted && !lastShifted) {
+                    // One break, told apart from another by less than kGapMergeFrames: out of step.
+                    --breaks.gaps, ++breaks.shifted;
+                    lastShifted = true;
+                }
+                lastEnd = k;
+            }
         }
         run = lows = 0;
     }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "signal/loopback_judgement.h"
@@ -246,6 +247,28 @@ TEST(ToneFaults, EachPlantedFaultIsNamedAndNoOther) {
         EXPECT_NEAR(j.quieterByDb, c.quieterByDb, 0.1);
         EXPECT_EQ(AnyFault(j),
                   c.leftGaps || c.distorted || c.clipped || c.humHz || c.quieter != kNone);
+    }
+}
+
+// A plug that cuts out, wherever in the tone it falls, fades included: silenced, never lost, and
+// a break of the steady part when it lies wholly inside it.
+TEST(ToneFaults, ASilenceAnywhereInAToneIsABreakNeverLostSound) {
+    for (const int frames : {132, 198, 441}) {
+        // Over and beside each fade, where the tone's start and end are read, and once between.
+        for (const int at :
+             {0, 300, 500, 700, 850, 1000, 11000, 20700, 21000, 21300, 21534, 21900}) {
+            SCOPED_TRACE(std::to_string(frames) + " frames silent from " + std::to_string(at));
+            const LoopbackJudgement j = Judge(Silent({at}, frames));
+            ASSERT_TRUE(AllHeard(j));
+            EXPECT_FALSE(j.broken);
+            const bool inSteady =
+                at > kToneFadeFrames && at + frames < kCheckToneFrames - kToneFadeFrames;
+            if (inSteady) {
+                EXPECT_EQ(j.tones[0].gaps, 1);
+            } else {
+                EXPECT_LE(j.tones[0].gaps, 1);
+            }
+        }
     }
 }
 
