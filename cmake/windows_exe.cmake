@@ -22,6 +22,7 @@ add_executable(Kelvane WIN32
   device/device_query.cpp
   report/report_surface.cpp
   win32/clipboard.cpp
+  win32/system_library.cpp
   resources/Kelvane.rc
 )
 target_compile_options(Kelvane PRIVATE ${KELVANE_SIZE_FLAGS})
