@@ -21,7 +21,10 @@ add_executable(Kelvane WIN32
   device/loopback_check.cpp
   device/device_query.cpp
   report/report_surface.cpp
+  report/report_accessible.cpp
   win32/clipboard.cpp
+  win32/system_library.cpp
+  win32/accessibility.cpp
   resources/Kelvane.rc
 )
 target_compile_options(Kelvane PRIVATE ${KELVANE_SIZE_FLAGS})

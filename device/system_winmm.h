@@ -7,13 +7,7 @@
 
 #include <mmsystem.h>
 
-#include <memory>
-#include <type_traits>
-
-struct FreeModule {
-    void operator()(HMODULE module) const { FreeLibrary(module); }
-};
-using ScopedModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, FreeModule>;
+#include "win32/system_library.h"
 
 // Null when it could not be loaded.
 HMODULE LoadWinmmFromSystemFolder();
@@ -28,10 +22,3 @@ WAVEFORMATEX ToneRateFormat(WORD channels);
 
 // When winmm has no text for an error: its number at least, cut to size characters.
 void ErrorNumberText(UINT error, wchar_t* text, UINT size);
-
-template <typename Fn>
-Fn BindEntry(HMODULE module, const char* name) {
-    // GetProcAddress returns a generic FARPROC; the callers name the
-    // published signatures.
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}

@@ -4,6 +4,7 @@
 
 #include <windowsx.h>
 
+#include "report/report_accessible.h"
 #include "report/watermark.h"
 #include "win32/clipboard.h"
 
@@ -83,8 +84,10 @@ std::u16string ReportSurface::ReportText() const {
     return text;
 }
 
+// A screen reader that follows the report hears of each change to it.
 void ReportSurface::PublishText() {
     SetWindowTextW(hwnd_, reinterpret_cast<const wchar_t*>(ReportText().c_str()));
+    NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, hwnd_, OBJID_CLIENT, CHILDID_SELF);
 }
 
 void ReportSurface::CopyReport() const {
@@ -257,6 +260,15 @@ LRESULT ReportSurface::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         case WM_CONTEXTMENU:
             ShowContextMenu(lParam);
             return 0;
+        case WM_GETOBJECT:
+            // As a DWORD: on 64-bit Windows the object id arrives sign-extended.
+            if (static_cast<DWORD>(lParam) == static_cast<DWORD>(OBJID_CLIENT)) {
+                if (const LRESULT object =
+                        accessibility_.AnswerClient(hwnd_, wParam, WrapReportObject)) {
+                    return object;
+                }
+            }
+            break;
     }
     return DefWindowProcW(hwnd_, message, wParam, lParam);
 }

@@ -2,7 +2,8 @@
 // the application icon, which shows faintly enough to keep the text legible.
 // It keeps the lines printed since the last Clear and draws them on every
 // paint, so covering, minimising or a message box never erases the report.
-// Its window text is the report, for screen readers, and the same text is
+// Its window text is the report, and the same text is what a screen reader
+// reads as the value of read-only text named 报告 (report_accessible), and
 // what Ctrl+C, Ctrl+Insert and its context menu put on the clipboard. The
 // menu also offers a test tone on the reported device, and the automatic check
 // that plays and listens; sound is not the report's business, so those choices
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "report/print_item.h"
+#include "win32/accessibility.h"
 #include "win32/scoped_gdi.h"
 #include "win32/window_thunk.h"
 
@@ -69,4 +71,5 @@ class ReportSurface {
     int toneChannels_ = 0;
     bool loopbackRunning_ = false;
     std::vector<std::u16string> lines_;
+    Accessibility accessibility_;
 };

@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <oleacc.h>
+
 #include "test_winmm_marker.h"
 
 namespace e2e {
@@ -29,6 +31,90 @@ std::wstring text_of(HWND w) {
     return SendMessageTimeoutW(w, WM_GETTEXT, 4096, LPARAM(buf), SMTO_ABORTIFHUNG, 5000, &copied)
                ? buf
                : kNoAnswer;
+}
+
+const std::wstring kNoString = L"<none>";
+
+namespace {
+
+std::wstring hex(HRESULT hr) {
+    wchar_t buf[16];
+    wsprintfW(buf, L"0x%08lx", static_cast<unsigned long>(hr));
+    return buf;
+}
+
+void note(HRESULT hr, const wchar_t* call, std::wstring& failure) {
+    if (FAILED(hr)) {
+        failure += std::wstring(failure.empty() ? L"" : L", ") + call + L" " + hex(hr);
+    }
+}
+
+// A string property, or kNoString.
+template <typename Get>
+std::wstring string_of(Get get, const wchar_t* call, std::wstring& failure) {
+    BSTR s = nullptr;
+    note(get(&s), call, failure);
+    std::wstring got = s ? std::wstring(s, SysStringLen(s)) : kNoString;
+    SysFreeString(s);
+    return got;
+}
+
+// A VT_I4 property, or -1.
+template <typename Get>
+LONG number_of(Get get, const wchar_t* call, std::wstring& failure) {
+    VARIANT v = {};
+    const HRESULT hr = get(&v);
+    note(hr, call, failure);
+    const LONG got = SUCCEEDED(hr) && v.vt == VT_I4 ? v.lVal : -1;
+    VariantClear(&v);
+    return got;
+}
+
+}  // namespace
+
+Accessible accessible_of(HWND w) {
+    // This thread is the driver's apartment from the first call on, and stays one.
+    static const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    Accessible a;
+    IAccessible* object = nullptr;
+    const HRESULT hr = FAILED(com)
+                           ? com
+                           : AccessibleObjectFromWindow(w, OBJID_CLIENT, __uuidof(IAccessible),
+                                                        reinterpret_cast<void**>(&object));
+    if (FAILED(hr) || !object) {
+        a.failure = L"AccessibleObjectFromWindow " + hex(hr);
+        return a;
+    }
+    IUnknown* security = nullptr;
+    a.remote = SUCCEEDED(
+        object->QueryInterface(__uuidof(IClientSecurity), reinterpret_cast<void**>(&security)));
+    if (security) {
+        security->Release();
+    }
+    VARIANT self = {};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    a.role = number_of([&](VARIANT* v) { return object->get_accRole(self, v); }, L"get_accRole",
+                       a.failure);
+    a.state = number_of([&](VARIANT* v) { return object->get_accState(self, v); }, L"get_accState",
+                        a.failure);
+    a.name =
+        string_of([&](BSTR* s) { return object->get_accName(self, s); }, L"get_accName", a.failure);
+    a.value = string_of([&](BSTR* s) { return object->get_accValue(self, s); }, L"get_accValue",
+                        a.failure);
+    object->Release();
+    return a;
+}
+
+std::wstring Accessible::said() const {
+    wchar_t role_text[64] = L"?";
+    GetRoleTextW(static_cast<DWORD>(role), role_text, 64);
+    wchar_t state_hex[16];
+    wsprintfW(state_hex, L"0x%lx", static_cast<unsigned long>(state));
+    return (failure.empty() ? L"" : L"failed: " + failure + L"; ") +
+           (remote ? L"a proxy to Kelvane" : L"an object made in the driver") + L", role " +
+           std::to_wstring(role) + L" (" + role_text + L"), state " + state_hex + L", name \"" +
+           name + L"\", value \"" + value + L"\"";
 }
 
 std::wstring class_of(HWND w) {

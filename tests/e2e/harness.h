@@ -45,6 +45,18 @@ bool check(bool ok, const std::wstring& name, const std::wstring& detail = L"");
 // takes silence for an empty text.
 extern const std::wstring kNoAnswer;
 std::wstring text_of(HWND w);
+
+// A window's client area as a screen reader in another process reads it: AccessibleObjectFromWindow
+// with OBJID_CLIENT, then the object's role, state, name and value for itself.
+struct Accessible {
+    std::wstring failure;  // the calls that failed, with their HRESULTs; empty when none did
+    bool remote = false;   // a COM proxy to the window's process, not an object made here
+    LONG role = 0, state = 0;
+    std::wstring name, value;  // kNoString when the object gave none
+    std::wstring said() const;
+};
+extern const std::wstring kNoString;
+Accessible accessible_of(HWND w);
 std::wstring class_of(HWND w);
 void write_file(const std::wstring& path, const std::string& data);
 // The whole file; false when it could not be read whole.
