@@ -471,6 +471,13 @@ scenario() {
             # time for each tone; anywhere else, never.
             n=$(awk '/^note: the box says/ { n += gsub(/中断了/, "") } END { print n + 0 }' \
                 "$state/driver.out")
+            # How long the box took: one listen, or two where the first heard a break.
+            took=$(awk '/^note: the result box came/ { print $6 }' "$state/driver.out")
+            if [ -n "$took" ] && [ "$n" -gt 0 ]; then
+                two_listens+=("$took")
+            elif [ -n "$took" ]; then
+                one_listen+=("$took")
+            fi
             case $name in
                 loopback-chain-gaps | loopback-chain-breaks)
                     breaking_checks=$((breaking_checks + 1))
@@ -542,6 +549,12 @@ every_scenario() {
 
 start=$SECONDS
 checks_made=0 unjudged=0 breaking_checks=0 breaks_named=0 whole_checks=0 false_breaks=0
+one_listen=() two_listens=()
+# span MS...: the least and the most, and the median.
+span() {
+    [ $# -gt 0 ] || { echo none; return; }
+    printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[1] "-" v[NR] " ms, median " v[int((NR + 1) / 2)] " ms, " NR " checks" }'
+}
 case ${2:-} in
     # Only the tone latency figure, over PulseAudio.
     latency)
@@ -570,6 +583,8 @@ case ${2:-} in
         echo "unjudged boxes (the recording lost sound twice): $unjudged of $checks_made automatic checks"
         echo "breaks named for both tones through the chains that break the sound: $breaks_named of $breaking_checks checks"
         echo "boxes naming a break where nothing breaks the sound: $false_breaks of $whole_checks checks"
+        echo "box after the choice, breaks named (two listens): $(span "${two_listens[@]}")"
+        echo "box after the choice, no break named: $(span "${one_listen[@]}")"
         # Every check of every round, the driver's with the script's.
         echo "$((passed + driver_passed_checks)) passed, $((failed + driver_failed_checks)) failed"
         [ $green -eq "$rounds" ]
