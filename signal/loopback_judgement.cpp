@@ -388,8 +388,10 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
         present[i] = tone.levelDbfs >= kHeardMinDbfs && pitch[i] > 0 &&
                      (off < 0 ? -off : off) <= kHeardPitchTolerance * kToneHz;
         tone.heard = present[i] && tone.levelDbfs - tone.floorDbfs >= kHeardAboveFloorDb;
+        const ToneReads reads =
+            present[i] ? ReadTone(rec, stronger, tone.onsetFrame, hz[i]) : ToneReads{};
         if (tone.heard) {
-            const Breaks breaks = CountBreaks(rec, stronger, tone.onsetFrame, hz[i]);
+            const Breaks breaks = CountBreaks(reads);
             tone.gaps = breaks.gaps;
             // Out of step after a break: sound was lost or held up on the way, so nothing after
             // it can be timed. Not sized: the phase tells the shift only to within a period.
@@ -403,7 +405,7 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
         if (!present[i]) {
             continue;
         }
-        fadesSilenced[i] = SilencedNearFades(rec, stronger, tone.onsetFrame, hz[i]);
+        fadesSilenced[i] = SilencedNearFades(reads);
         // A tone loud enough and at its pitch, not heard only because the quiet parts hold as
         // much near 440 Hz, is the tone itself where it should not be: a device that ran dry and
         // played the rest of it later, say. Not a speaker that is silent.

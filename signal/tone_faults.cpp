@@ -45,42 +45,52 @@ constexpr int kBesideHumHz[] = {30, 80, 220, 270, 330, 380};
 }  // namespace
 
 // The tone's complex amplitude read over L frames, half a period of twice its pitch, so that the
-// image mixing leaves at twice the pitch cancels and a dip of 1 ms still shows. A silence of D
-// frames leaves that read 10 dB down for D - 17 frames, so kLowFrames of them is a silence of
-// 0.85 ms or more. Its phase is compared with the read 2L frames before (the two reads do not
-// overlap): a tone that runs on unbroken keeps it. Across a break, the read 2L before it and the
-// one L after it (both clear of it) say whether the tone came back in step.
-Breaks CountBreaks(const Recording& rec, int channel, int onset, double hz) {
-    const Steady steady = SteadyPart(rec, onset);
-    const int L = static_cast<int>(std::lround(kToneRate / (2 * hz))), P = 2 * L;
-    const int kLowFrames = 20;
-    // Read over the whole tone, looked for breaks in over its steady part: the fades still carry
-    // its phase, for a break at either end of that part to be compared across.
-    const int from = Clamp(onset, 0, rec.frames);
+// image mixing leaves at twice the pitch cancels and a dip of 1 ms still shows; over the whole
+// tone, so that the fades' reads carry its phase too.
+ToneReads ReadTone(const Recording& rec, int channel, int onset, double hz) {
+    ToneReads tone;
+    tone.onset = onset;
+    tone.from = Clamp(onset, 0, rec.frames);
+    tone.L = static_cast<int>(std::lround(kToneRate / (2 * hz)));
     const int to = Clamp(static_cast<long long>(onset) + kCheckToneFrames, 0, rec.frames);
-    Breaks breaks;
-    if (L < 1 || steady.to - steady.from < 2 * P) {
-        return breaks;
+    const Steady steady = SteadyPart(rec, onset);
+    if (tone.L < 1 || steady.to - steady.from < 4 * tone.L) {
+        return tone;
     }
-    const std::vector<double> x = HumRemoved(rec, channel, from, to);
+    const std::vector<double> x = HumRemoved(rec, channel, tone.from, to);
     std::vector<Complex> sums(x.size() + 1);
-    Rotor rotor(-2 * kPi * hz / kToneRate, from);
+    Rotor rotor(-2 * kPi * hz / kToneRate, tone.from);
     for (std::size_t k = 0; k < x.size(); ++k) {
         sums[k + 1] = sums[k] + x[k] * rotor.Next();
     }
-    const int reads = to - from - L + 1, first = steady.from - from, last = steady.to - from - L;
-    std::vector<Complex> read(static_cast<std::size_t>(reads));
-    std::vector<double> power(read.size());
-    for (int k = 0; k < reads; ++k) {
-        read[k] = sums[k + L] - sums[k];
-        power[k] = Norm(read[k]);
+    for (std::size_t k = 0; k + tone.L < sums.size(); ++k) {
+        tone.read.push_back(sums[k + tone.L] - sums[k]);
+        tone.power.push_back(Norm(tone.read.back()));
     }
+    tone.first = steady.from - tone.from;
+    tone.last = steady.to - tone.from - tone.L;
     // The tone's own level: the median read of its steady part, which a few gaps do not move.
-    std::vector<double> sorted(power.begin() + first, power.begin() + last + 1);
+    std::vector<double> sorted(tone.power.begin() + tone.first, tone.power.begin() + tone.last + 1);
     std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
-    const double low = sorted[sorted.size() / 2] * std::pow(10.0, -kGapDropDb / 10);
+    tone.median = sorted[sorted.size() / 2];
+    return tone;
+}
+
+// A silence of D frames leaves a read 10 dB down for D - 17 frames, so kLowFrames of them is a
+// silence of 0.85 ms or more. Its phase is compared with the read 2L frames before (the two reads
+// do not overlap): a tone that runs on unbroken keeps it. Across a break, the read 2L before it
+// and the one L after it (both clear of it) say whether the tone came back in step.
+Breaks CountBreaks(const ToneReads& tone) {
+    const int L = tone.L, P = 2 * L, reads = static_cast<int>(tone.read.size());
+    const int kLowFrames = 20;
+    const std::vector<double>& power = tone.power;
+    const double low = tone.median * kGapDrop;
+    Breaks breaks;
+    if (reads == 0) {
+        return breaks;
+    }
     const auto turned = [&](int a, int b) {
-        const Complex t = read[b] * Conj(read[a]);
+        const Complex t = tone.read[b] * Conj(tone.read[a]);
         return std::fabs(std::atan2(t.im, t.re)) > kPhaseJumpRadians;
     };
     // A read its phase can be taken from, on a fade too.
@@ -88,10 +98,11 @@ Breaks CountBreaks(const Recording& rec, int channel, int onset, double hz) {
 
     int run = 0, lows = 0, lastEnd = -kGapMergeFrames - 1;
     bool lastShifted = false;
-    for (int k = first; k <= last + 1; ++k) {
-        if (k <= last) {
+    for (int k = tone.first; k <= tone.last + 1; ++k) {
+        if (k <= tone.last) {
             const bool isLow = power[k] < low;
-            const bool jumped = !isLow && k - P >= first && power[k - P] >= low && turned(k - P, k);
+            const bool jumped =
+                !isLow && k - P >= tone.first && power[k - P] >= low && turned(k - P, k);
             if (isLow || jumped) {
                 ++run;
                 lows += isLow;
@@ -131,54 +142,32 @@ Breaks CountBreaks(const Recording& rec, int channel, int onset, double hz) {
     return breaks;
 }
 
-int SilencedNearFades(const Recording& rec, int channel, int onset, double hz) {
+// A stretch moves where the tone's level crosses half its middle, read over W, by up to its own
+// length and W more. It counts when the tone is heard on both sides of it, or when it covers the
+// very start of the fade in, or its very end, and no more of the tone than the fade: a tone that
+// starts late, or stops early, by more than that has lost sound, which is no silence.
+int SilencedNearFades(const ToneReads& tone) {
     constexpr int N = kCheckToneFrames, F = kToneFadeFrames, W = kToneRate / 100;
-    const int L = static_cast<int>(std::lround(kToneRate / (2 * hz)));
-    const int from = Clamp(onset, 0, rec.frames);
-    const int to = Clamp(static_cast<long long>(onset) + N, 0, rec.frames);
-    const Steady steady = SteadyPart(rec, onset);
-    if (L < 1 || steady.to - steady.from < 2 * L) {
-        return 0;
-    }
-    const std::vector<double> x = HumRemoved(rec, channel, from, to);
-    std::vector<Complex> sums(static_cast<std::size_t>(to - from) + 1);
-    Rotor rotor(-2 * kPi * hz / kToneRate, from);
-    for (int f = from; f < to; ++f) {
-        sums[f - from + 1] = sums[f - from] + x[f - from] * rotor.Next();
-    }
-    const auto power = [&](int f) { return Norm(sums[f - from + L] - sums[f - from]); };
-    std::vector<double> steadyPower;
-    for (int f = steady.from; f + L <= steady.to; ++f) {
-        steadyPower.push_back(power(f));
-    }
-    std::nth_element(steadyPower.begin(), steadyPower.begin() + steadyPower.size() / 2,
-                     steadyPower.end());
-    const double median = steadyPower[steadyPower.size() / 2];
-    // A stretch moves where the tone's level crosses half its middle, read over W, by up to its
-    // own length and W more. It counts when the tone is heard on both sides of it, or when it
-    // covers the very start of the fade in, or its very end, and no more of the tone than the
-    // fade: a tone that starts late, or stops early, by more than that has lost sound, which is no
-    // silence.
+    const int L = tone.L, reads = static_cast<int>(tone.read.size());
     int silenced = 0;
-    for (const auto& [zoneFrom, zoneTo] :
-         {std::pair<int, int>{0, F + W}, std::pair<int, int>{N - F - W, N}}) {
+    for (int zone = 0; zone < 2 && reads > 0; ++zone) {
+        const int zoneFrom = zone ? N - F - W : 0, zoneTo = zone ? N : F + W;
         int run = 0, runFrom = 0;
         bool before = false;
         for (int k = zoneFrom; k + L <= zoneTo + 1; ++k) {
-            const int f = onset + k;
+            const int at = tone.onset + k - tone.from;
             // The player's envelope at the read's middle: a raised sine, squared, over each fade.
             const int middle = k + L / 2, edge = middle < N - 1 - middle ? middle : N - 1 - middle;
             const double s = edge < F ? std::sin(kPi * edge / (2.0 * F)) : 1.0;
             // Only where the tone should hold a tenth of its amplitude or more: lower down, noise
             // alone reads as loud as the fade.
-            const bool heard = k + L <= zoneTo && f >= from && f + L <= to && s * s >= 0.1;
-            if (heard && power(f) < median * s * s * s * s * std::pow(10.0, -kGapDropDb / 10)) {
+            const bool heard = k + L <= zoneTo && at >= 0 && at < reads && s * s >= 0.1;
+            if (heard && tone.power[at] < tone.median * s * s * s * s * kGapDrop) {
                 runFrom = run++ ? runFrom : k;
                 continue;
             }
-            const bool fadeIn = zoneFrom == 0;
-            if (run > 0 && ((before && heard) || (fadeIn && !before && heard && k <= F) ||
-                            (!fadeIn && before && runFrom >= N - F))) {
+            if (run > 0 && ((before && heard) || (!zone && !before && heard && k <= F) ||
+                            (zone && before && runFrom >= N - F))) {
                 silenced += run + L + W;
             }
             before = before || heard;

@@ -15,7 +15,7 @@ namespace kelvane {
 // which the tone runs on in the phase it had is sound silenced on the way (a loose plug, a device
 // that ran dry and skipped ahead): a gap. One after which its phase has moved is sound lost or held
 // up, which shifts all that follows: the recording's fault as much as the speakers'.
-constexpr double kGapDropDb = 10.0;
+constexpr double kGapDrop = 0.1;                  // 10 dB down in power
 constexpr double kPhaseJumpRadians = 0.5;         // some 29 degrees: a tenth of a period of 440 Hz
 constexpr int kGapMergeFrames = kToneRate / 200;  // 5 ms
 // Harmonics 2 to 10 over 3 % (-30 dB) of the tone: what a sine starts to sound rough with. A
@@ -33,16 +33,27 @@ constexpr double kHumMinDbfs = -70.0;
 // Both tones heard, their levels this far apart: one side is quieter.
 constexpr double kQuieterSideDb = 3.0;
 
+// A heard tone read at its pitch, all along its span, as CountBreaks and SilencedNearFades need:
+// read[k] over frames [from + k, from + k + L); its steady part is reads first to last. Empty
+// where the recording holds too little of it.
+struct ToneReads {
+    int onset = 0, from = 0, L = 0, first = 0, last = -1;
+    std::vector<Complex> read;
+    std::vector<double> power;
+    double median = 0;  // of the steady part's reads
+};
+ToneReads ReadTone(const Recording& rec, int channel, int onset, double hz);
+
 struct Breaks {
     int gaps = 0;     // silenced, the tone's timing kept
     int shifted = 0;  // lost or held up: the tone comes back out of step
 };
 // In the tone's steady part: from kToneFadeFrames after onset to as long before its end.
-Breaks CountBreaks(const Recording& rec, int channel, int onset, double hz);
+Breaks CountBreaks(const ToneReads& tone);
 // The frames of the tone's fades, and of the 10 ms beside them that its length is read over,
 // where it fell silent: a silence there moves where the tone seems to start or end by as much,
 // with no sound lost.
-int SilencedNearFades(const Recording& rec, int channel, int onset, double hz);
+int SilencedNearFades(const ToneReads& tone);
 double DistortionPercent(const Recording& rec, int channel, int onset, double hz);
 // Anywhere in the tone's span, in any recorded channel.
 bool TouchesFullScale(const Recording& rec, int onset);

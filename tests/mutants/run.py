@@ -137,8 +137,8 @@ MUTANTS = {
                                 ('!whole', 'again_ ? &first_ : &judgement'), ['loopback']),
     'breaks-on-a-fade-called-lost-sound': (
         'signal/loopback_judgement.cpp',
-        'fadesSilenced[i] = SilencedNearFades(rec, stronger, tone.onsetFrame, hz[i]);',
-        'fadesSilenced[i] = 0 * SilencedNearFades(rec, stronger, tone.onsetFrame, hz[i]);',
+        'fadesSilenced[i] = SilencedNearFades(reads);',
+        'fadesSilenced[i] = 0 * SilencedNearFades(reads);',
         ['loopback']),
     'second-listen-skipped': ('device/loopback_check.cpp',
                               '!whole || kelvane::AnyBreak(judgement)', '!whole', ['loopback']),
