@@ -100,16 +100,16 @@ MUTANTS = {
     'loopback-integrity-skipped': ('device/loopback_check.cpp',
                                    'if (!outcome.judgement.broken && lostByClock == 0) {',
                                    'if (true) {', ['loopback']),
-    'loopback-no-second-recording': ('device/loopback_check.cpp', '    if (!again_) {\n',
-                                     '    if (false) {\n', ['loopback']),
+    'loopback-no-second-recording': ('device/loopback_check.cpp', 'if (!again_ && (',
+                                     'if (false && (', ['loopback']),
     'loopback-buffers-queued-one-by-one': (
         'device/wave_recorder.cpp',
         ('i < kBuffers && rc == MMSYSERR_NOERROR',
          'taken_ == kBuffers || header != &headers_[taken_]', '    ++taken_;\n'),
         ('i < 8 && rc == MMSYSERR_NOERROR', 'header != &headers_[taken_ % 8]',
          '    ++taken_;\n    add_(device_, header, sizeof *header);\n'), ['loopback']),
-    'gaps-never-counted': ('signal/tone_faults.cpp', 'gaps += start - lastEnd > kGapMergeFrames;',
-                           'gaps += 0 * (start - lastEnd > kGapMergeFrames);', ['loopback']),
+    'gaps-never-counted': ('signal/loopback_judgement.cpp', 'tone.gaps = breaks.gaps;',
+                           'tone.gaps = 0 * breaks.gaps;', ['loopback']),
     # All that is not the tone, noise included, in place of its harmonics.
     'distortion-from-whole-residual': (
         'signal/tone_faults.cpp',
