@@ -46,6 +46,8 @@ def main():
     other[-1] ^= 1
     good = [(EXE, exe), (GUIDE, guide)]
     packed = make_dist.zip_bytes(good, STAMP)
+    # The guide's Unicode path field, as the local header and then the central directory hold it.
+    field = make_dist.stored_name(GUIDE)[1]
 
     # (what, entries or zip bytes, zip name, SHA256SUMS text or None for the right one, verdict)
     cases = [
@@ -70,7 +72,13 @@ def main():
         ("stored entries fail", make_dist.zip_bytes(good, STAMP, method=zipfile.ZIP_STORED), name,
          None, "FAIL: every entry"),
         ("a name in UTF-8 under the flag fails, as Explorer on Windows 7 garbles it", zip_of(good),
-         name, None, "FAIL: every entry"),
+         name, None, "FAIL: Explorer on Simplified-Chinese Windows 7"),
+        ("a Unicode path field whose CRC is not the name's fails", packed.replace(
+            field, field[:5] + bytes([field[5] ^ 1]) + field[6:]), name, None, "FAIL: unzip -Z1"),
+        ("a Unicode path field naming another file fails",
+         packed.replace(field, field.replace(b".txt", b".TXT")), name, None, "FAIL: 7-Zip"),
+        ("a local header without the field fails", packed.replace(field, b"xx" + field[2:], 1),
+         name, None, "FAIL: every local header repeats"),
         ("a zip named for another version fails", good, "Kelvane-0.9-win32.zip", None,
          "FAIL: build/dist holds one zip"),
         ("sums of another zip fail", good, name, "0" * 64 + "  " + name + "\n",
