@@ -22,6 +22,7 @@ test_packages=(
   pulseaudio-utils                                         # pactl and pacat, to set them up
   sox                                                      # the faulty cable of the automatic check's real cases
   clang libclang-rt-dev                                 # fuzzing
+  unzip 7zip                                            # the release zip's names as they read them
 )
 
 . setup/apt.sh

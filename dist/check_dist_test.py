@@ -19,14 +19,16 @@ STAMP = make_dist.dos_time(EPOCH)
 EXE, GUIDE = make_dist.EXE_NAME, make_dist.GUIDE_NAME
 
 
-def zip_of(entries, stamp=STAMP, mode=make_dist.MODE, method=zipfile.ZIP_DEFLATED):
-    """Like the packer's zip, with one of its fixed attributes changed."""
+def zip_of(entries):
+    """The packer's zip as zipfile writes it: each name that is not ASCII in UTF-8 under the flag,
+    which Explorer on Windows 7 and 8 ignores."""
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w") as archive:
         for name, data in entries:
-            info = zipfile.ZipInfo(name, stamp)
-            info.compress_type, info.create_system, info.external_attr = method, 3, mode << 16
-            archive.writestr(info, data)
+            info = zipfile.ZipInfo(name, STAMP)
+            info.compress_type, info.create_system = zipfile.ZIP_DEFLATED, make_dist.UNIX
+            info.external_attr = make_dist.MODE << 16
+            archive.writestr(info, data, compresslevel=make_dist.LEVEL)
     return buffer.getvalue()
 
 
@@ -43,10 +45,13 @@ def main():
     other = bytearray(exe)
     other[-1] ^= 1
     good = [(EXE, exe), (GUIDE, guide)]
+    packed = make_dist.zip_bytes(good, STAMP)
+    # The guide's Unicode path field, as the local header and then the central directory hold it.
+    field = make_dist.stored_name(GUIDE)[1]
 
     # (what, entries or zip bytes, zip name, SHA256SUMS text or None for the right one, verdict)
     cases = [
-        ("the packer's own release passes", make_dist.zip_bytes(good, STAMP), name, None, "0 failed"),
+        ("the packer's own release passes", packed, name, None, "0 failed"),
         ("a guide without its BOM fails", [(EXE, exe), (GUIDE, guide[3:])], name, None,
          "FAIL: the guide starts with a UTF-8 BOM"),
         ("a guide with LF line ends fails", [(EXE, exe), (GUIDE, guide.replace(b"\r\n", b"\n"))],
@@ -60,11 +65,20 @@ def main():
          f"FAIL: {EXE} is byte-identical"),
         ("entries the other way round fail", good[::-1], name, None, "FAIL: entries are"),
         ("an extra entry fails", good + [("desktop.ini", b"")], name, None, "FAIL: entries are"),
-        ("entries stamped at another time fail", zip_of(good, stamp=(2024, 1, 1, 0, 0, 0)), name,
-         None, "FAIL: every entry"),
-        ("an executable mode fails", zip_of(good, mode=0o100755), name, None, "FAIL: every entry"),
-        ("stored entries fail", zip_of(good, method=zipfile.ZIP_STORED), name, None,
+        ("entries stamped at another time fail", make_dist.zip_bytes(good, (2024, 1, 1, 0, 0, 0)),
+         name, None, "FAIL: every entry"),
+        ("an executable mode fails", make_dist.zip_bytes(good, STAMP, mode=0o100755), name, None,
          "FAIL: every entry"),
+        ("stored entries fail", make_dist.zip_bytes(good, STAMP, method=zipfile.ZIP_STORED), name,
+         None, "FAIL: every entry"),
+        ("a name in UTF-8 under the flag fails, as Explorer on Windows 7 garbles it", zip_of(good),
+         name, None, "FAIL: Explorer on Simplified-Chinese Windows 7"),
+        ("a Unicode path field whose CRC is not the name's fails", packed.replace(
+            field, field[:5] + bytes([field[5] ^ 1]) + field[6:]), name, None, "FAIL: unzip -Z1"),
+        ("a Unicode path field naming another file fails",
+         packed.replace(field, field.replace(b".txt", b".TXT")), name, None, "FAIL: 7-Zip"),
+        ("a local header without the field fails", packed.replace(field, b"xx" + field[2:], 1),
+         name, None, "FAIL: every local header repeats"),
         ("a zip named for another version fails", good, "Kelvane-0.9-win32.zip", None,
          "FAIL: build/dist holds one zip"),
         ("sums of another zip fail", good, name, "0" * 64 + "  " + name + "\n",
