@@ -448,8 +448,24 @@ std::wstring stock_icon_in(HWND box) {
     };
     const Pixels shot = settled(control, whole);
     if (!whole(shot) || !GetClientRect(control, &r)) {
+        // What the screen's own calls say, for the trace: once, through qemu, no read came back
+        // for 10 s while the box stood.
+        RECT on = r;
+        MapWindowPoints(control, HWND_DESKTOP, reinterpret_cast<POINT*>(&on), 2);
+        HDC screen = GetDC(nullptr);
+        SetLastError(0);
+        const COLORREF pixel = screen ? GetPixel(screen, on.left, on.top) : CLR_INVALID;
+        const DWORD error = GetLastError();
+        if (screen) {
+            ReleaseDC(nullptr, screen);
+        }
         return L"<the screen could not be read: " + std::to_wstring(shot.size()) + L" pixels for " +
-               std::to_wstring(r.right) + L"x" + std::to_wstring(r.bottom) + L">";
+               std::to_wstring(r.right) + L"x" + std::to_wstring(r.bottom) + L" at " +
+               std::to_wstring(on.left) + L"," + std::to_wstring(on.top) + L"; screen DC " +
+               (screen ? L"given" : L"refused") + L", a pixel there " +
+               (pixel == CLR_INVALID ? L"not read" : L"read") + L", error " +
+               std::to_wstring(error) + L", box " +
+               (IsWindowVisible(GetParent(control)) ? L"shown" : L"hidden") + L">";
     }
     const std::pair<LPCWSTR, const wchar_t*> stock[] = {{IDI_INFORMATION, L"information"},
                                                         {IDI_WARNING, L"warning"},
