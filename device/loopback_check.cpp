@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "signal/loopback_judgement.h"
-#include "signal/tone_faults.h"
 
 namespace {
 
@@ -29,8 +28,7 @@ bool LoopbackCheck::Start(HWND notify, int outputChannels) {
     Cancel();
     notify_ = notify;
     outputChannels_ = outputChannels;
-    again_ = false;
-    firstWhole_ = false;
+    listens_ = {};
     outcome_ = {};
     if (recorder_.DeviceCount() == 0) {
         outcome_.kind = LoopbackOutcome::Kind::NoRecorder;
@@ -135,29 +133,17 @@ bool LoopbackCheck::Finish(LoopbackOutcome& outcome) {
     kelvane::LoopbackJudgement& judgement = outcome.judgement;
     judgement = kelvane::JudgeLoopback(recorder_.Samples(), recorder_.Channels(), tones);
     const int lostByClock = kelvane::LostFramesByClock(clock_);
-    const bool whole = !judgement.broken && lostByClock == 0;
-    // Listened to again: a recording that lost sound, or one whose tone broke, which may be a
-    // stutter of this machine's rather than of the sound.
-    if (!again_ && (!whole || kelvane::AnyBreak(judgement))) {
-        again_ = true;
-        first_ = judgement;
-        firstWhole_ = whole;
-        if (Record()) {
-            return false;
-        }
-        outcome = outcome_;
-        return true;
-    }
-    if (whole) {
-        kelvane::KeepConfirmedBreaks(judgement, again_ ? &first_ : nullptr);
-        return true;
-    }
-    // The second listen lost sound where the first had not: the first's verdict holds, and the
-    // breaks it heard once go unnamed.
-    if (firstWhole_) {
-        judgement = first_;
-        kelvane::KeepConfirmedBreaks(judgement, nullptr);
-        return true;
+    switch (listens_.Next(judgement, !judgement.broken && lostByClock == 0)) {
+        case kelvane::AfterListen::Show:
+            return true;
+        case kelvane::AfterListen::ListenAgain:
+            if (Record()) {
+                return false;
+            }
+            outcome = outcome_;
+            return true;
+        case kelvane::AfterListen::Broken:
+            break;
     }
     // The spacing of the tones sizes a loss to the frame; the clock only to a buffer or so.
     const int lost = outcome.judgement.lostFrames > 0 ? outcome.judgement.lostFrames : lostByClock;

@@ -3,9 +3,8 @@
 // check's tones on device 0 and note where they went out on the recording's own clock. Then
 // check that the recording is whole, and judge what came back. A recording that lost sound says
 // nothing of the speakers: it is made again, once, and if that one breaks too the outcome says
-// so instead of a verdict. One in which a tone broke is made again too, and the breaks are named
-// only where the second broke as well. Both devices notify the form's window, so the window never
-// waits.
+// so instead of a verdict. One in which a tone broke is made again too (Listens says when). Both
+// devices notify the form's window, so the window never waits.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +12,7 @@
 #include "app/loopback_outcome.h"
 #include "device/tone_player.h"
 #include "device/wave_recorder.h"
+#include "signal/listens.h"
 #include "signal/recording_integrity.h"
 
 class LoopbackCheck {
@@ -42,10 +42,7 @@ class LoopbackCheck {
 
     HWND notify_ = nullptr;
     bool running_ = false;
-    bool again_ = false;  // this is the second recording
-    // The first recording's judgement, once a second is made, and whether it was whole.
-    kelvane::LoopbackJudgement first_;
-    bool firstWhole_ = false;
+    kelvane::Listens listens_;
     int outputChannels_ = 0;
     int sentFrame_ = -1;  // where the tones went out on the recording's clock; -1 before
     kelvane::RecorderClock clock_;

@@ -247,24 +247,4 @@ Hum FindHum(const Recording& rec, int channels, const std::vector<int>& starts) 
     return found;
 }
 
-bool AnyBreak(const LoopbackJudgement& judgement) {
-    for (const ToneJudgement& tone : judgement.tones) {
-        if (tone.gaps > 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-void KeepConfirmedBreaks(LoopbackJudgement& shown, const LoopbackJudgement* before) {
-    for (ToneJudgement& tone : shown.tones) {
-        bool again = false;
-        for (std::size_t i = 0; before != nullptr && i < before->tones.size(); ++i) {
-            again =
-                again || (before->tones[i].channel == tone.channel && before->tones[i].gaps > 0);
-        }
-        tone.gaps = again ? tone.gaps : 0;
-    }
-}
-
 }  // namespace kelvane

@@ -60,11 +60,4 @@ bool TouchesFullScale(const Recording& rec, int onset);
 // In the first `channels` channels' quiet parts, given where each tone starts: the louder hum.
 Hum FindHum(const Recording& rec, int channels, const std::vector<int>& starts);
 
-// Breaks are named only once a second listen has heard them too: a loaded machine stutters once,
-// a loose plug or a failing driver does it again. A recording with breaks is to be made again;
-// KeepConfirmedBreaks then keeps, in the one shown, each tone's breaks only where the listen
-// before it (none: nullptr) broke in that tone as well.
-bool AnyBreak(const LoopbackJudgement& judgement);
-void KeepConfirmedBreaks(LoopbackJudgement& shown, const LoopbackJudgement* before);
-
 }  // namespace kelvane

@@ -334,6 +334,13 @@ Recorder running_dry_once() {
     r.gap_recordings = 1;
     return r;
 }
+// Running dry as above, where the first recording also lost 100 ms between the tones: that one
+// confirms no break, so a third listen does.
+Recorder running_dry_after_a_loss() {
+    Recorder r = running_dry();
+    r.lose_at = 34000, r.lose_frames = 4410, r.lose_recordings = 1;
+    return r;
+}
 // Cutting out for 10 ms every 300 ms from output frame 300 on: in the left tone's fade in, at
 // 13530 in its steady part, at 26760 in the quiet between the tones, at 39990 in the right tone's
 // steady part, and at 53220 past its end. The fade that fell silent times that tone only to within
@@ -488,6 +495,13 @@ const struct Case {
                L"右声道的测试音中断了 3 次（断音），声音可能时断时续。"} +
          kAt80,
      L"warning", false, 2},
+    {L"the output running dry, the first recording losing sound", running_dry_after_a_loss(),
+     &kWorkedRecord, 0,
+     tones(kHeard, L"听到，440 Hz，-12.2 dBFS") +
+         Lines{L"左声道的测试音中断了 1 次（断音），声音可能时断时续。",
+               L"右声道的测试音中断了 3 次（断音），声音可能时断时续。"} +
+         kAt80,
+     L"warning", false, 3},
     {L"the output running dry for just under two periods", running_dry_longer(), &kWorkedRecord, 0,
      tones(kHeard, L"听到，440 Hz，-12.3 dBFS") +
          Lines{L"左声道的测试音中断了 1 次（断音），声音可能时断时续。",

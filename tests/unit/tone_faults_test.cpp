@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "signal/listens.h"
 #include "signal/loopback_judgement.h"
 #include "signal/tone_faults.h"
 
@@ -272,31 +273,55 @@ TEST(ToneFaults, ASilenceAnywhereInAToneIsABreakNeverLostSound) {
     }
 }
 
-TEST(ToneFaults, BreaksAreNamedOnlyWhenTheListenBeforeHeardThemToo) {
-    const auto listen = [](int left, int right) {
-        LoopbackJudgement j;
-        j.tones = {{ToneChannel::Left}, {ToneChannel::Right}};
-        j.tones[0].gaps = left, j.tones[1].gaps = right;
-        return j;
+TEST(ToneFaults, BreaksAreNamedOnlyWhenTwoWholeListensHeardThem) {
+    struct Listen {
+        bool whole;
+        int left, right;  // breaks heard
     };
-    const LoopbackJudgement none = listen(0, 0), leftOnly = listen(1, 0), both = listen(4, 5);
+    constexpr AfterListen kShow = AfterListen::Show, kAgain = AfterListen::ListenAgain,
+                          kBroken = AfterListen::Broken;
     const struct {
         const char* name;
-        const LoopbackJudgement* before;
-        int left, right;  // in the listen shown
-        int leftNamed, rightNamed;
+        std::vector<Listen> listens;
+        AfterListen last;
+        int leftNamed, rightNamed;  // in the listen shown
     } cases[] = {
-        {"the first listen: nothing named yet", nullptr, 4, 5, 0, 0},
-        {"the second hears what the first did", &both, 5, 4, 5, 4},
-        {"a stutter the second does not hear again", &leftOnly, 0, 0, 0, 0},
-        {"each side on its own", &leftOnly, 2, 3, 2, 0},
-        {"the first heard none: nothing to confirm", &none, 1, 1, 0, 0},
+        {"nothing in doubt: one listen", {{true, 0, 0}}, kShow, 0, 0},
+        {"the second hears what the first did: as often as both",
+         {{true, 4, 5}, {true, 5, 4}},
+         kShow,
+         4,
+         4},
+        {"a stutter the second does not hear again", {{true, 1, 0}, {true, 0, 0}}, kShow, 0, 0},
+        {"each side on its own", {{true, 1, 0}, {true, 2, 3}}, kShow, 1, 0},
+        {"the second lost sound: the first, unconfirmed",
+         {{true, 2, 2}, {false, 0, 0}},
+         kShow,
+         0,
+         0},
+        {"the first lost sound: it confirms nothing",
+         {{false, 3, 3}, {true, 2, 2}, {true, 1, 2}},
+         kShow,
+         1,
+         2},
+        {"the first lost sound, the third too",
+         {{false, 0, 0}, {true, 2, 2}, {false, 0, 0}},
+         kShow,
+         0,
+         0},
+        {"the first lost sound, the second whole", {{false, 0, 0}, {true, 0, 0}}, kShow, 0, 0},
+        {"sound lost twice", {{false, 0, 0}, {false, 0, 0}}, kBroken, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        LoopbackJudgement shown = listen(c.left, c.right);
-        EXPECT_EQ(AnyBreak(shown), c.left || c.right);
-        KeepConfirmedBreaks(shown, c.before);
+        Listens listens;
+        LoopbackJudgement shown;
+        for (std::size_t i = 0; i < c.listens.size(); ++i) {
+            shown.tones = {{ToneChannel::Left}, {ToneChannel::Right}};
+            shown.tones[0].gaps = c.listens[i].left, shown.tones[1].gaps = c.listens[i].right;
+            const AfterListen next = listens.Next(shown, c.listens[i].whole);
+            EXPECT_EQ(next, i + 1 < c.listens.size() ? kAgain : c.last) << "listen " << i + 1;
+        }
         EXPECT_EQ(shown.tones[0].gaps, c.leftNamed);
         EXPECT_EQ(shown.tones[1].gaps, c.rightNamed);
     }
