@@ -406,10 +406,11 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
             continue;
         }
         fadesSilenced[i] = SilencedNearFades(reads);
-        // A tone loud enough and at its pitch, not heard only because the quiet parts hold as
-        // much near 440 Hz, is the tone itself where it should not be: a device that ran dry and
-        // played the rest of it later, say. Not a speaker that is silent.
-        if (!tone.heard && tone.floorDbfs >= kHeardMinDbfs) {
+        // Quiet parts that hold the tone's pitch loud enough to be heard hold the tone itself
+        // where it should not be: a device that ran dry and played the rest of it later, say.
+        // Heard or not (not only because the quiet parts hold as much), nothing is timed then,
+        // and whatever else they hold (hum) is the tone's too.
+        if (tone.floorDbfs >= kHeardMinDbfs) {
             judgement.broken = true;
         }
         // Is it whole? Found away from the edges of where it was looked for, and as long as it
