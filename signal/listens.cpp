@@ -39,13 +39,14 @@ AfterListen Listens::Next(LoopbackJudgement& judgement, bool whole) {
         whole_ = judgement;
         return AfterListen::ListenAgain;
     }
-    // A whole listen before this one still holds, without the breaks it heard only once.
-    if (kept_) {
+    // A whole listen before this one waits for another; at the last, it holds without the
+    // breaks it heard only once.
+    if (kept_ && made_ == kMostListens) {
         judgement = whole_;
         KeepConfirmedBreaks(judgement, nullptr);
         return AfterListen::Show;
     }
-    return made_ == 1 ? AfterListen::ListenAgain : AfterListen::Broken;
+    return kept_ || made_ == 1 ? AfterListen::ListenAgain : AfterListen::Broken;
 }
 
 }  // namespace kelvane

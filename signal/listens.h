@@ -2,7 +2,7 @@
 // says nothing of the speakers. A break heard once may be a stutter of this machine's, where a
 // loose plug or a failing driver breaks the sound again: a tone's breaks are named only where two
 // whole listens both heard that tone break. So a listen that lost sound is made again once, and
-// one with breaks until a second whole listen can confirm them, three listens at most.
+// one with breaks until a second whole listen confirms them or not, three listens at most.
 #pragma once
 
 #include "signal/loopback_judgement.h"

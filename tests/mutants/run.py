@@ -98,10 +98,10 @@ MUTANTS = {
                                  '    return n ? Dbfs(2 * squares / n) + 0 * band.power : '
                                  'kSilenceDbfs;\n}\n\n', ['loopback']),
     'loopback-integrity-skipped': ('device/loopback_check.cpp',
-                                   'if (!outcome.judgement.broken && lostByClock == 0) {',
-                                   'if (true) {', ['loopback']),
-    'loopback-no-second-recording': ('device/loopback_check.cpp', 'if (!again_ && (',
-                                     'if (false && (', ['loopback']),
+                                   'listens_.Next(judgement, !judgement.broken && lostByClock == 0)',
+                                   'listens_.Next(judgement, true)', ['loopback']),
+    'loopback-no-second-recording': ('signal/listens.cpp', 'kept_ || made_ == 1 ?', 'kept_ ?',
+                                     ['loopback']),
     'loopback-buffers-queued-one-by-one': (
         'device/wave_recorder.cpp',
         ('i < kBuffers && rc == MMSYSERR_NOERROR',
@@ -131,17 +131,21 @@ MUTANTS = {
                               'leftLouderBy > 0 ? ToneChannel::Left : ToneChannel::Right;',
                               ['loopback']),
     # A break heard once is a fault of the sound at once, with no second listen.
-    'one-break-named-at-once': ('device/loopback_check.cpp',
-                                ('!whole || kelvane::AnyBreak(judgement)',
-                                 'again_ ? &first_ : nullptr'),
-                                ('!whole', 'again_ ? &first_ : &judgement'), ['loopback']),
+    'one-break-named-at-once': ('signal/listens.cpp',
+                                ('kept_ || !AnyBreak(judgement) || made_ == kMostListens',
+                                 'kept_ ? &whole_ : nullptr'),
+                                ('true', 'kept_ ? &whole_ : &judgement'), ['loopback']),
     'breaks-on-a-fade-called-lost-sound': (
         'signal/loopback_judgement.cpp',
         'fadesSilenced[i] = SilencedNearFades(reads);',
         'fadesSilenced[i] = 0 * SilencedNearFades(reads);',
         ['loopback']),
-    'second-listen-skipped': ('device/loopback_check.cpp',
-                              '!whole || kelvane::AnyBreak(judgement)', '!whole', ['loopback']),
+    'second-listen-skipped': ('signal/listens.cpp',
+                              'kept_ || !AnyBreak(judgement) || made_ == kMostListens', 'true',
+                              ['loopback']),
+    # A listen that lost sound taken as the first sighting of the next one's breaks.
+    'third-listen-skipped': ('signal/listens.cpp', 'made_ == kMostListens', 'made_ == 2',
+                             ['loopback']),
     'no-watermark': ('report/report_surface.cpp', '    if (!icon_) {\n        return;\n    }\n'
                      '    const COLORREF', '    if (icon_) {\n        return;\n    }\n'
                      '    const COLORREF', ['legibility']),
