@@ -132,20 +132,18 @@ MUTANTS = {
                               ['loopback']),
     # A break heard once is a fault of the sound at once, with no second listen.
     'one-break-named-at-once': ('signal/listens.cpp',
-                                ('kept_ || !AnyBreak(judgement) || made_ == kMostListens',
-                                 'kept_ ? &whole_ : nullptr'),
-                                ('true', 'kept_ ? &whole_ : &judgement'), ['loopback']),
+                                ('|| made_ == kMostListens) {', 'kept_ ? &whole_ : nullptr'),
+                                ('|| true) {', 'kept_ ? &whole_ : &judgement'), ['loopback']),
     'breaks-on-a-fade-called-lost-sound': (
         'signal/loopback_judgement.cpp',
         'fadesSilenced[i] = SilencedNearFades(reads);',
         'fadesSilenced[i] = 0 * SilencedNearFades(reads);',
         ['loopback']),
     'second-listen-skipped': ('signal/listens.cpp',
-                              'kept_ || !AnyBreak(judgement) || made_ == kMostListens', 'true',
-                              ['loopback']),
+                              '|| made_ == kMostListens) {', '|| true) {', ['loopback']),
     # A listen that lost sound taken as the first sighting of the next one's breaks.
-    'third-listen-skipped': ('signal/listens.cpp', 'made_ == kMostListens', 'made_ == 2',
-                             ['loopback']),
+    'third-listen-skipped': ('signal/listens.cpp', '|| made_ == kMostListens) {',
+                             '|| made_ == 2) {', ['loopback']),
     'no-watermark': ('report/report_surface.cpp', '    if (!icon_) {\n        return;\n    }\n'
                      '    const COLORREF', '    if (icon_) {\n        return;\n    }\n'
                      '    const COLORREF', ['legibility']),
