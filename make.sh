@@ -110,6 +110,7 @@ case "$command" in
     ;;
   test)
     step "the set-up's own tests failed" "the FAIL lines above" tests/setup/apt_test.sh
+    step "an include runs upward" "the FAIL lines above" tests/layering.sh
     packages+=("${test_packages[@]}")
     installs
     build native windows

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/loopback_outcome.h"
 #include "signal/loopback_judgement.h"
+#include "signal/loopback_outcome.h"
 
 namespace kelvane {
 

@@ -1,6 +1,7 @@
 #include "app/report_content.h"
 
 #include "app/descriptions.h"
+#include "report/decimal.h"
 
 namespace kelvane {
 namespace {
@@ -27,7 +28,7 @@ std::vector<PrintStatement> ComposeReport(const DeviceCaps& caps) {
         {u"产品 Id：", caps.wPid},
         {u"驱动程序 Id：", caps.wMid},
         {u"驱动程序版本：", VersionMajor(caps), u".", VersionMinor(caps)},
-        {u"输出声道：", ChannelText(caps)},
+        {u"输出声道：", SignedDecimal(caps.wChannels)},
         {u"支持格式列表："},
     };
     PrintFlagList(report, caps.dwFormats, kFormatBits, Listwaveformat);

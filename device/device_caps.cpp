@@ -1,7 +1,6 @@
 #include "device/device_caps.h"
 
 #include "device/little_endian.h"
-#include "report/decimal.h"
 
 namespace kelvane {
 namespace {
@@ -44,10 +43,6 @@ std::int32_t VersionMinor(const DeviceCaps& caps) {
 std::u16string ProductNameField(const DeviceCaps& caps) {
     const std::size_t nul = caps.szPname.find(u'\0');
     return FixedText(caps.szPname.substr(0, nul), kNameChars);
-}
-
-std::u16string ChannelText(const DeviceCaps& caps) {
-    return SignedDecimal(caps.wChannels);
 }
 
 }  // namespace kelvane

@@ -59,7 +59,5 @@ std::int32_t VersionMinor(const DeviceCaps& caps);
 // The name up to its first NUL (all of it when a faulty driver left none),
 // filled with spaces to 32 characters.
 std::u16string ProductNameField(const DeviceCaps& caps);
-// The channel count as a signed decimal with its sign position: " 2", " 12", "-1".
-std::u16string ChannelText(const DeviceCaps& caps);
 
 }  // namespace kelvane

@@ -9,10 +9,10 @@
 
 #include <windows.h>
 
-#include "app/loopback_outcome.h"
 #include "device/tone_player.h"
 #include "device/wave_recorder.h"
 #include "signal/listens.h"
+#include "signal/loopback_outcome.h"
 #include "signal/recording_integrity.h"
 
 class LoopbackCheck {

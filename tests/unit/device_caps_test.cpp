@@ -130,18 +130,5 @@ TEST(Version, MajorAndMinorTruncateTowardZeroWithoutMasking) {
     }
 }
 
-TEST(ChannelText, WholeSignedNumberWithSignPositionAndNoTrailingSpace) {
-    struct Case {
-        std::int16_t channels;
-        std::u16string expected;
-    };
-    const Case cases[] = {{1, u" 1"}, {2, u" 2"}, {12, u" 12"}, {-1, u"-1"}, {0, u" 0"}};
-    for (const Case& c : cases) {
-        DeviceCaps caps;
-        caps.wChannels = c.channels;
-        EXPECT_EQ(ChannelText(caps), c.expected);
-    }
-}
-
 }  // namespace
 }  // namespace kelvane

@@ -4,6 +4,8 @@
 
 #include <limits>
 
+#include "report/decimal.h"
+
 namespace kelvane {
 namespace {
 
@@ -33,6 +35,17 @@ TEST(RenderStatement, TextAsIsNumbersWithSignPositionAndTrailingSpaceNoGaps) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(RenderStatement(c.statement), c.expected);
+    }
+}
+
+TEST(SignedDecimal, ChannelCountsWithSignPositionAndNoTrailingSpace) {
+    struct Case {
+        std::int16_t channels;
+        std::u16string expected;
+    };
+    const Case cases[] = {{1, u" 1"}, {2, u" 2"}, {12, u" 12"}, {-1, u"-1"}, {0, u" 0"}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(SignedDecimal(c.channels), c.expected);
     }
 }
 

@@ -1,5 +1,5 @@
-// What came of one automatic check, as the box tells it: the check could not run, the recording
-// was broken twice, or a judgement of what was heard.
+// What came of one automatic check: the check could not run, the recording was broken twice, or
+// a judgement of what was heard. The check's sequence makes it; the form reads it into a box.
 #pragma once
 
 #include <string>
