@@ -510,8 +510,8 @@ Lines split_lines(const std::wstring& text) {
 }
 
 // Chosen once Kelvane is idle, as the tones are; the check takes at most 7 s when it records
-// twice, and a third recording (after one that lost sound, to confirm the breaks of the next)
-// adds 2.5 s more through qemu, so a box not there 12 s after the choice is a fault. The box is
+// twice, and 11.4 s has been seen through qemu with a third (after one that lost sound, to
+// confirm the breaks of the next), so a box not there 12 s after the choice is a fault. The box is
 // taken as it comes, once: a verdict must hold for this loop, and a box that says the recording
 // lost sound is true too where Wine's own output can lose it, and counted apart; through a cable
 // that only silences sound and keeps every frame, it is untrue. Kelvane's latency goes to a file

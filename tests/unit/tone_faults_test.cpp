@@ -280,42 +280,23 @@ TEST(ToneFaults, BreaksAreNamedOnlyWhenTwoWholeListensHeardThem) {
     };
     constexpr AfterListen kShow = AfterListen::Show, kAgain = AfterListen::ListenAgain,
                           kBroken = AfterListen::Broken;
+    constexpr bool W = true, X = false;  // a whole listen, one that lost sound
     const struct {
         const char* name;
         std::vector<Listen> listens;
         AfterListen last;
         int leftNamed, rightNamed;  // in the listen shown
     } cases[] = {
-        {"nothing in doubt: one listen", {{true, 0, 0}}, kShow, 0, 0},
-        {"the second hears what the first did: as often as both",
-         {{true, 4, 5}, {true, 5, 4}},
-         kShow,
-         4,
-         4},
-        {"a stutter the second does not hear again", {{true, 1, 0}, {true, 0, 0}}, kShow, 0, 0},
-        {"each side on its own", {{true, 1, 0}, {true, 2, 3}}, kShow, 1, 0},
-        {"the second lost sound: the third confirms",
-         {{true, 2, 2}, {false, 0, 0}, {true, 1, 3}},
-         kShow,
-         1,
-         2},
-        {"the second and third lost sound: the first, unconfirmed",
-         {{true, 2, 2}, {false, 0, 0}, {false, 0, 0}},
-         kShow,
-         0,
-         0},
-        {"the first lost sound: it confirms nothing",
-         {{false, 3, 3}, {true, 2, 2}, {true, 1, 2}},
-         kShow,
-         1,
-         2},
-        {"the first lost sound, the third too",
-         {{false, 0, 0}, {true, 2, 2}, {false, 0, 0}},
-         kShow,
-         0,
-         0},
-        {"the first lost sound, the second whole", {{false, 0, 0}, {true, 0, 0}}, kShow, 0, 0},
-        {"sound lost twice", {{false, 0, 0}, {false, 0, 0}}, kBroken, 0, 0},
+        {"nothing in doubt: one listen", {{W, 0, 0}}, kShow, 0, 0},
+        {"both heard them: as often as both", {{W, 4, 5}, {W, 5, 4}}, kShow, 4, 4},
+        {"a stutter the second does not hear again", {{W, 1, 0}, {W, 0, 0}}, kShow, 0, 0},
+        {"each side on its own", {{W, 1, 0}, {W, 2, 3}}, kShow, 1, 0},
+        {"lost second, the third confirms", {{W, 2, 2}, {X, 0, 0}, {W, 1, 3}}, kShow, 1, 2},
+        {"the second and third lost sound", {{W, 2, 2}, {X, 0, 0}, {X, 0, 0}}, kShow, 0, 0},
+        {"lost first confirms nothing", {{X, 3, 3}, {W, 2, 2}, {W, 1, 2}}, kShow, 1, 2},
+        {"the first lost sound, the third too", {{X, 0, 0}, {W, 2, 2}, {X, 0, 0}}, kShow, 0, 0},
+        {"the first lost sound, the second whole", {{X, 0, 0}, {W, 0, 0}}, kShow, 0, 0},
+        {"sound lost twice", {{X, 0, 0}, {X, 0, 0}}, kBroken, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
