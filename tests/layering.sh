@@ -26,4 +26,5 @@ for dir in "${!under[@]}"; do
   done
 done
 echo "layering: $files files, $failed includes that run upward or sideways"
-[ "$failed" -eq 0 ]
+# No file read would pass as no include running upward.
+[ "$files" -gt 0 ] && [ "$failed" -eq 0 ]
