@@ -133,7 +133,7 @@ bool LoopbackCheck::Finish(LoopbackOutcome& outcome) {
     kelvane::LoopbackJudgement& judgement = outcome.judgement;
     judgement = kelvane::JudgeLoopback(recorder_.Samples(), recorder_.Channels(), tones);
     const int lostByClock = kelvane::LostFramesByClock(clock_);
-    switch (listens_.Next(judgement, !judgement.broken && lostByClock == 0)) {
+    switch (listens_.Next(judgement, lostByClock == 0)) {
         case kelvane::AfterListen::Show:
             return true;
         case kelvane::AfterListen::ListenAgain:

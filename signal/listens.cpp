@@ -5,48 +5,52 @@ namespace {
 
 constexpr int kMostListens = 3;
 
-bool AnyBreak(const LoopbackJudgement& judgement) {
-    for (const ToneJudgement& tone : judgement.tones) {
-        if (tone.gaps > 0) {
+}  // namespace
+
+// A tone that broke in its only sighting: once more may show it again, or not.
+bool Listens::InDoubt() const {
+    for (const Sightings& tone : sightings_) {
+        if (tone.broke == 1 && tone.made == 1) {
             return true;
         }
     }
     return false;
 }
 
-// Each tone keeps its breaks only where `before` (none: nullptr) broke in that tone as well, and
-// only as many as both heard: a stutter of the machine's in one listen adds none.
-void KeepConfirmedBreaks(LoopbackJudgement& shown, const LoopbackJudgement* before) {
-    for (ToneJudgement& tone : shown.tones) {
-        int again = 0;
-        for (std::size_t i = 0; before != nullptr && i < before->tones.size(); ++i) {
-            again = before->tones[i].channel == tone.channel ? before->tones[i].gaps : again;
-        }
-        tone.gaps = again < tone.gaps ? again : tone.gaps;
+// Only as many as the sighting that heard fewest: a stutter of the machine's in one adds none.
+void Listens::NameConfirmed(LoopbackJudgement& judgement) const {
+    for (ToneJudgement& tone : judgement.tones) {
+        const Sightings& seen = sightings_[static_cast<int>(tone.channel)];
+        tone.gaps = seen.broke >= 2 ? seen.fewest : 0;
     }
 }
 
-}  // namespace
-
-AfterListen Listens::Next(LoopbackJudgement& judgement, bool whole) {
+AfterListen Listens::Next(LoopbackJudgement& judgement, bool clockKept) {
     ++made_;
+    for (const ToneJudgement& tone : judgement.tones) {
+        Sightings& seen = sightings_[static_cast<int>(tone.channel)];
+        if (clockKept && tone.whole) {
+            ++seen.made;
+            if (tone.gaps > 0) {
+                seen.fewest =
+                    seen.broke++ == 0 || tone.gaps < seen.fewest ? tone.gaps : seen.fewest;
+            }
+        }
+    }
+    const bool whole = clockKept && !judgement.broken;
     if (whole) {
-        if (kept_ || !AnyBreak(judgement) || made_ == kMostListens) {
-            KeepConfirmedBreaks(judgement, kept_ ? &whole_ : nullptr);
+        haveWhole_ = true;
+        whole_ = judgement;
+    }
+    if (haveWhole_) {
+        if (!InDoubt() || made_ == kMostListens) {
+            judgement = whole_;
+            NameConfirmed(judgement);
             return AfterListen::Show;
         }
-        kept_ = true;
-        whole_ = judgement;
         return AfterListen::ListenAgain;
     }
-    // A whole listen before this one waits for another; at the last, it holds without the
-    // breaks it heard only once.
-    if (kept_ && made_ == kMostListens) {
-        judgement = whole_;
-        KeepConfirmedBreaks(judgement, nullptr);
-        return AfterListen::Show;
-    }
-    return kept_ || made_ == 1 ? AfterListen::ListenAgain : AfterListen::Broken;
+    return made_ == 1 ? AfterListen::ListenAgain : AfterListen::Broken;
 }
 
 }  // namespace kelvane

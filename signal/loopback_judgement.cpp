@@ -390,12 +390,13 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
         tone.heard = present[i] && tone.levelDbfs - tone.floorDbfs >= kHeardAboveFloorDb;
         const ToneReads reads =
             present[i] ? ReadTone(rec, stronger, tone.onsetFrame, hz[i]) : ToneReads{};
+        bool keptPace = true;
         if (tone.heard) {
             const Breaks breaks = CountBreaks(reads);
             tone.gaps = breaks.gaps;
             // Out of step after a break: sound was lost or held up on the way, so nothing after
             // it can be timed. Not sized: the phase tells the shift only to within a period.
-            judgement.broken = judgement.broken || breaks.shifted > 0;
+            keptPace = breaks.shifted == 0;
             tone.clipped = TouchesFullScale(rec, tone.onsetFrame);
             tone.distortionPercent = DistortionPercent(rec, stronger, tone.onsetFrame, hz[i]);
             // Clipping is the recording's, and would be told as the speaker's distortion.
@@ -411,7 +412,7 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
         // Heard or not (not only because the quiet parts hold as much), nothing is timed then,
         // and whatever else they hold (hum) is the tone's too.
         if (tone.floorDbfs >= kHeardMinDbfs) {
-            judgement.broken = true;
+            keptPace = false;
         }
         // Is it whole? Found away from the edges of where it was looked for, and as long as it
         // was played.
@@ -420,7 +421,7 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
         };
         if (atEdge(own[i], 0, kSearchFrames - 1) ||
             atEdge(own[i], found - kNearFrames, found + kNearFrames)) {
-            judgement.broken = true;
+            keptPace = false;
         }
         // A tone cut flat at full scale reaches half its middle sooner on its fades, and so reads
         // longer with nothing added: its length says nothing. Its start, and the other tone's,
@@ -432,10 +433,12 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
         // Silence on a fade makes the tone read shorter with nothing lost; never longer.
         if (length >= 0 && (shortBy > kWholeToleranceFrames + fadesSilenced[i] ||
                             -shortBy > kWholeToleranceFrames)) {
-            judgement.broken = true;
+            keptPace = false;
             judgement.lostFrames = shortBy > judgement.lostFrames ? shortBy : judgement.lostFrames;
             added = added || shortBy < 0;
         }
+        tone.whole = tone.heard && keptPace;
+        judgement.broken = judgement.broken || !keptPace;
     }
 
     const ToneJudgement* left = Find(judgement, ToneChannel::Left);

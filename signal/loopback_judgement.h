@@ -68,6 +68,10 @@ struct ToneJudgement {
     double distortionPercent = 0;  // its harmonics against it
     bool distorted = false;        // that is more than one hears on a sine, and not clipping
     bool clipped = false;          // the recording touched full scale while it played
+    // Heard, and kept pace on its own: in step across every break, as long as it was played,
+    // found inside where it was looked for, and not heard again in the quiet parts. A recording
+    // that lost sound elsewhere still tells this tone's breaks.
+    bool whole = false;
 };
 
 // Mains hum in the recording's quiet parts; hz 0 when there is none to speak of.

@@ -334,11 +334,12 @@ Recorder running_dry_once() {
     r.gap_recordings = 1;
     return r;
 }
-// Running dry as above, where the first recording also lost 100 ms between the tones: that one
-// confirms no break, so a third listen does.
+// Running dry as above, where the first recording also lost 100 ms inside the right tone's
+// steady part, wherever between recorder frames 7500 and 10100 the tones were sent: its left
+// tone, kept whole, confirms the left's break at the second listen; the right's waits for a third.
 Recorder running_dry_after_a_loss() {
     Recorder r = running_dry();
-    r.lose_at = 34000, r.lose_frames = 4410, r.lose_recordings = 1;
+    r.lose_at = 52000, r.lose_frames = 4410, r.lose_recordings = 1;
     return r;
 }
 // Cutting out for 10 ms every 300 ms from output frame 300 on: in the left tone's fade in, at
@@ -469,10 +470,12 @@ const struct Case {
      0,
      tones(kHeard, kHeard) + Lines{L"往返延迟：80 ms", L"录音设备：" + kRecorder},
      L"information"},
-    // 100 ms lost in the quiet between the tones (the tones go out at about frame 4500 and are
-    // heard 3528 frames later, so the gap spans frames 30000 to 39000 or so).
+    // 100 ms lost inside the right tone's steady part: the tones go out between recorder frames
+    // 7500 and 10100 (seen idle and beside two busy loops) and are heard 3528 frames later, so it
+    // spans frames 45400 to 63000 or so wherever they went. A loss over a tone's end would be
+    // sized only by what the fade shows of it.
     {L"sound lost once",
-     {2, 0, 2, 3528, 0, false, "-", 0, 1, "-", 0, 34000, 4410, 1},
+     {2, 0, 2, 3528, 0, false, "-", 0, 1, "-", 0, 52000, 4410, 1},
      &kWorkedRecord,
      0,
      tones(kHeard, kHeard) + Lines{L"往返延迟：80 ms", L"录音设备：" + kRecorder},
@@ -480,7 +483,7 @@ const struct Case {
      false,
      2},
     {L"sound lost every time",
-     {2, 0, 2, 3528, 0, false, "-", 0, 1, "-", 0, 34000, 4410, -1},
+     {2, 0, 2, 3528, 0, false, "-", 0, 1, "-", 0, 52000, 4410, -1},
      &kWorkedRecord,
      0,
      {L"检测时声音丢失了约 100 ms，无法判断。请关闭占用电脑的程序后再试一次。",

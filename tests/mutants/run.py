@@ -97,11 +97,11 @@ MUTANTS = {
                                  '        }\n    }\n'
                                  '    return n ? Dbfs(2 * squares / n) + 0 * band.power : '
                                  'kSilenceDbfs;\n}\n\n', ['loopback']),
-    'loopback-integrity-skipped': ('device/loopback_check.cpp',
-                                   'listens_.Next(judgement, !judgement.broken && lostByClock == 0)',
-                                   'listens_.Next(judgement, true)', ['loopback']),
-    'loopback-no-second-recording': ('signal/listens.cpp', 'kept_ || made_ == 1 ?', 'kept_ ?',
-                                     ['loopback']),
+    'loopback-integrity-skipped': ('signal/listens.cpp',
+                                   'const bool whole = clockKept && !judgement.broken;',
+                                   'const bool whole = true;', ['loopback']),
+    'loopback-no-second-recording': ('signal/listens.cpp', 'return made_ == 1 ?',
+                                     'return made_ == 0 ?', ['loopback']),
     'loopback-buffers-queued-one-by-one': (
         'device/wave_recorder.cpp',
         ('i < kBuffers && rc == MMSYSERR_NOERROR',
@@ -132,8 +132,8 @@ MUTANTS = {
                               ['loopback']),
     # A break heard once is a fault of the sound at once, with no second listen.
     'one-break-named-at-once': ('signal/listens.cpp',
-                                ('|| made_ == kMostListens) {', 'kept_ ? &whole_ : nullptr'),
-                                ('|| true) {', 'kept_ ? &whole_ : &judgement'), ['loopback']),
+                                ('|| made_ == kMostListens) {', 'seen.broke >= 2 ?'),
+                                ('|| true) {', 'seen.broke >= 1 ?'), ['loopback']),
     'breaks-on-a-fade-called-lost-sound': (
         'signal/loopback_judgement.cpp',
         'fadesSilenced[i] = SilencedNearFades(reads);',

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace kelvane {
@@ -229,27 +230,30 @@ TEST(JudgeLoopback, ARecordingThatLostSoundIsBroken) {
     const struct {
         const char* name;
         int loseAt, lose;
-        int lostFrames;  // -1: broken, unsized; 0: whole
+        int lostFrames;    // -1: broken, unsized; 0: whole
+        const char* kept;  // the tones that kept pace on their own, whose breaks still count
         bool silent = false;
     } cases[] = {
-        {"100 ms lost inside the left tone", kLeftAt + 5000, 4410, 4410},
-        {"100 ms lost late in the left tone", kLeftAt + 17000, 4410, 4410},
-        {"100 ms lost in the gap", kLeftAt + kCheckToneFrames + 2000, 4410, 4410},
-        {"30 ms lost inside the right tone", kLeftAt + kRightToneOffsetFrames + 9000, 1323, 1323},
-        {"50 ms repeated in the gap", kLeftAt + kCheckToneFrames + 4000, -2205, -1},
-        {"50 ms repeated inside the left tone", kLeftAt + 9000, -2205, -1},
-        {"1 ms lost in the gap: within what whole means", kLeftAt + kCheckToneFrames + 2000, 44, 0},
+        {"100 ms lost inside the left tone", kLeftAt + 5000, 4410, 4410, "R"},
+        {"100 ms lost late in the left tone", kLeftAt + 17000, 4410, 4410, "R"},
+        {"100 ms lost in the gap", kLeftAt + kCheckToneFrames + 2000, 4410, 4410, "LR"},
+        {"30 ms lost inside the right tone", kLeftAt + kRightToneOffsetFrames + 9000, 1323, 1323,
+         "L"},
+        {"50 ms repeated in the gap", kLeftAt + kCheckToneFrames + 4000, -2205, -1, "LR"},
+        {"50 ms repeated inside the left tone", kLeftAt + 9000, -2205, -1, "R"},
+        {"1 ms lost in the gap: within what whole means", kLeftAt + kCheckToneFrames + 2000, 44, 0,
+         "LR"},
         // Seen over PulseAudio: the rest of the left tone came 0.1 s late, into the quiet the
         // noise is measured in, and the left tone was called not heard over -13.1 dBFS of it.
-        {"0.1 s of silence inside the left tone", kLeftAt + 6000, -4410, -1, true},
+        {"0.1 s of silence inside the left tone", kLeftAt + 6000, -4410, -1, "R", true},
         {"0.1 s of silence inside the right tone", kLeftAt + kRightToneOffsetFrames + 6000, -4410,
-         -1, true},
+         -1, "L", true},
         // Too little to move a tone's length or the tones' spacing by 2 ms, but the tone comes back
         // out of step: the phase it runs on in is a quarter period or more off.
-        {"a quarter period lost inside the left tone", kLeftAt + 11000, 25, -1},
-        {"1 ms lost inside the right tone", kLeftAt + kRightToneOffsetFrames + 11000, 44, -1},
+        {"a quarter period lost inside the left tone", kLeftAt + 11000, 25, -1, "R"},
+        {"1 ms lost inside the right tone", kLeftAt + kRightToneOffsetFrames + 11000, 44, -1, "L"},
         {"3 ms of silence inside the right tone", kLeftAt + kRightToneOffsetFrames + 11000, -132,
-         -1, true},
+         -1, "L", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -258,6 +262,8 @@ TEST(JudgeLoopback, ARecordingThatLostSoundIsBroken) {
         const Made made = Record(rec);
         const LoopbackJudgement j = JudgeLoopback(made.samples, 2, made.sent);
         EXPECT_EQ(j.broken, c.lostFrames != 0);
+        EXPECT_EQ(j.tones[0].whole, std::strchr(c.kept, 'L') != nullptr);
+        EXPECT_EQ(j.tones[1].whole, std::strchr(c.kept, 'R') != nullptr);
         if (c.lostFrames > 0) {
             // Sized to 2 ms: the box says "about".
             EXPECT_NEAR(j.lostFrames, c.lostFrames, kWholeToleranceFrames);
