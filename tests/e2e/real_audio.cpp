@@ -336,7 +336,8 @@ struct LoopbackCase {
     // What each tone reads when the loop loses nothing of it.
     double left_dbfs = -12.0, right_dbfs = -12.0;
     std::vector<Figure> figures = {};
-    // The cable silences sound and keeps every frame: a box that says sound was lost is untrue.
+    // The cable breaks the sound, silencing it and keeping every frame: each tone's breaks must
+    // be named, and sound may be said lost only where the sink's own sound was.
     bool keeps_every_frame = false;
 };
 
@@ -512,10 +513,9 @@ Lines split_lines(const std::wstring& text) {
 // Chosen once Kelvane is idle, as the tones are; the check takes at most 7 s when it records
 // twice, and 11.4 s has been seen through qemu with a third (after one that lost sound, to
 // confirm the breaks of the next), so a box not there 12 s after the choice is a fault. The box is
-// taken as it comes, once: a verdict must hold for this loop, and a box that says the recording
-// lost sound is true too where Wine's own output can lose it, and counted apart; through a cable
-// that only silences sound and keeps every frame, it is untrue. Kelvane's latency goes to a file
-// for the script to print as a figure.
+// taken as it comes, once: a verdict must hold for this loop. Its breaks and a word that sound
+// was lost go to a file, for the script to weigh against what the sink played (Wine's output can
+// break or hold up the sound itself), and so does Kelvane's latency, a figure.
 void loopback(const std::wstring& dir, const LoopbackCase& c) {
     const std::wstring what = c.name;
     const std::wstring recorder = recorder_by_wine();
@@ -524,6 +524,8 @@ void loopback(const std::wstring& dir, const LoopbackCase& c) {
         return finish(app);
     }
     Sleep(1000);
+    check(script_did(dir, L"record-start", L"record-started"),
+          what + L": the script records the speakers' sink, before the cable, as the check runs");
     const DWORD chosen = GetTickCount();
     const bool menu = choose(app, 'A');
     HWND box = top_window(app.pi.dwProcessId, L"#32770", 12000);
@@ -546,18 +548,46 @@ void loopback(const std::wstring& dir, const LoopbackCase& c) {
     check(title == L"自动检测" && buttons == 1 && GetWindow(box, GW_OWNER) == app.form,
           what + L": a box titled 自动检测 with one button, owned by the form",
           L"title \"" + title + L"\", " + std::to_wstring(buttons) + L" buttons");
-    const Lines got = split_lines(text);
+    // The breaks named, and a box that says sound was lost, are true or not of what the sink
+    // itself played (Wine's output can break or hold up the sound before any cable): the script
+    // weighs them against its recording of the sink; here, only their figures.
+    Lines got, shapes;
+    int named[2] = {};
+    std::wstring figures;
+    for (const std::wstring& line : split_lines(text)) {
+        std::wsmatch m;
+        const bool left = std::regex_match(line, m, std::wregex(kLeftGaps));
+        if (left || std::regex_match(line, m, std::wregex(kRightGaps))) {
+            named[left ? 0 : 1] = std::wcstol(m[1].str().c_str(), nullptr, 10);
+            for (const Figure& f : c.figures) {
+                const int n = named[left ? 0 : 1];
+                if (&f.shape == (left ? &kLeftGaps : &kRightGaps) && (n < f.low || n > f.high)) {
+                    figures += L"\n  \"" + line + L"\": want between " +
+                               std::to_wstring(int(f.low)) + L" and " +
+                               std::to_wstring(int(f.high));
+                }
+            }
+        } else {
+            got.push_back(line);
+        }
+    }
     const bool unjudged = !got.empty() && std::regex_match(got[0], std::wregex(kUnjudged));
-    Lines shapes = unjudged && !c.keeps_every_frame ? Lines{kUnjudged} : c.shapes;
+    for (const std::wstring& shape : unjudged ? Lines{kUnjudged} : c.shapes) {
+        if (shape != kLeftGaps && shape != kRightGaps) {
+            shapes.push_back(shape);
+        }
+    }
     shapes.push_back(L"录音设备：" + regex_quoted(recorder));
     int latency = -1;
-    const std::wstring diff = unlike(got, shapes, c, latency);
+    const std::wstring diff = unlike(got, shapes, c, latency) + figures;
     check(diff.empty(), what + L": the box's lines", L"text \"" + text + L"\"" + diff);
     const std::wstring lost = sound_lost(got, c);
     check(lost.empty(), what + L": a verdict that holds for the loop's levels",
           L"\"" + lost + L"\"");
     const std::wstring icon = stock_icon_in(box);
-    const std::wstring want_icon = unjudged && !c.keeps_every_frame ? L"warning" : c.icon;
+    // Breaks are a warning's, named or not, as is sound lost.
+    const bool warned = unjudged || named[0] || named[1];
+    const std::wstring want_icon = warned ? L"warning" : c.icon;
     check(icon == want_icon, what + L": the box shows the " + want_icon + L" icon", icon);
     if (unjudged) {
         say(L"note: unjudged box: Kelvane found the recording broken twice");
@@ -565,6 +595,12 @@ void loopback(const std::wstring& dir, const LoopbackCase& c) {
     if (latency >= 0) {
         write_file(dir + L"\\loopback-latency", std::to_string(latency) + "\n");
     }
+    write_file(dir + L"\\loopback-box", "unjudged " + std::to_string(unjudged) + "\nplanted " +
+                                            std::to_string(c.keeps_every_frame) + "\nswapped " +
+                                            std::to_string(what == L"loopback-swapped") +
+                                            "\nleft " + std::to_string(named[0]) + "\nright " +
+                                            std::to_string(named[1]) + "\n");
+    script_did(dir, L"record-stop", L"record-stopped");
     PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
     check(poll(kWaitMs, [box] { return !IsWindow(box); }) && done_with_gesture(app),
           what + L": OK closes the box and the window keeps working", other_windows(app));

@@ -384,6 +384,53 @@ heard() {
         check "$label: the left tone, then the right, heard at the sink" "[ $verdict -eq 0 ]"
     fi
 }
+# The automatic check's box against what the sink itself played, tone by tone (tone_capture.py
+# --listens: w whole, s silenced in step, l late or lost), for Wine's output can break the sound
+# or hold it up before any cable. Kelvane names a tone's breaks where two listens that kept it
+# whole both heard it break. So through a cable that plants none, a break named is true only where
+# the sink's own tone was silenced in two listens; through one that plants them, they are owed
+# unless the sink held that tone up in all listens but one. A box that says sound was lost, through
+# a cable that keeps every frame, is true only where the sink's sound was late or lost in two
+# listens.
+weigh_listens() {
+    local key value side channel words unjudged=0 planted=0 swapped=0 left=0 right=0 lost=0 i
+    if [ ! -s "$state/loopback-box" ]; then
+        check "$label: the driver wrote what the box named" false
+        return
+    fi
+    while read -r key value; do
+        case $key in unjudged | planted | swapped | left | right) printf -v "$key" %d "$value" ;; esac
+    done <"$state/loopback-box"
+    [ -z "${KELVANE_KEEP_CAPTURES:-}" ] ||
+        cp "$state/capture.raw" "$KELVANE_KEEP_CAPTURES/sink-$kind-$name-$(date +%s%N).raw"
+    declare -A at
+    while read -r channel words; do at[$channel]=$words; done < <(/usr/bin/python3 \
+        "$e2e_dir/tone_capture.py" --listens "$state/capture.raw")
+    echo "note: the sink's tones, listen by listen: left ${at[left]:-none}; right ${at[right]:-none}"
+    if [ "$unjudged" = 1 ]; then
+        # shellcheck disable=SC2206 # a word a listen
+        local l=(${at[left]:-}) r=(${at[right]:-})
+        for ((i = 0; i < ${#l[@]} || i < ${#r[@]}; i++)); do
+            [ "${l[i]:-}" != l ] && [ "${r[i]:-}" != l ] || lost=$((lost + 1))
+        done
+        [ "$planted" = 0 ] || check "$label: sound said lost, and the sink's was in $lost listen(s)" \
+            "[ $lost -ge 2 ]"
+        return
+    fi
+    for side in left right; do
+        channel=$side
+        [ "$swapped" = 0 ] || channel=$([ $side = left ] && echo right || echo left)
+        words=" ${at[$channel]:-} "
+        local n=${!side} silenced=${words//[^s]/} kept=${words//[^ws]/}
+        if [ "$planted" = 1 ]; then
+            check "$label: the $side tone's breaks named (${#kept} listen(s) whole at the sink)" \
+                "[ $n -gt 0 ] || [ ${#kept} -lt 2 ]"
+        else
+            check "$label: $n break(s) named in the $side tone; the sink's broke in ${#silenced} listen(s)" \
+                "[ $n -eq 0 ] || [ ${#silenced} -ge 2 ]"
+        fi
+    done
+}
 check() {
     if eval "$2"; then
         passed=$((passed + 1)) && echo "PASS $1"
@@ -403,7 +450,7 @@ scenario() {
     [ "$kind" = none ] || label+=" over $kind"
     echo "-- $label"
     rm -f "$state"/stop-server* "$state"/server-stopped "$state"/tone-* "$state"/record-* \
-        "$state"/capture.raw* "$state"/loopback-latency
+        "$state"/capture.raw* "$state"/loopback-latency "$state"/loopback-box
     stopped_procs=()
     if [ "$kind" = none ] || { server_start "$kind" "$@" &&
         case $name in loopback*) loopback_set_up "$name" ;; esac; }; then
@@ -449,11 +496,11 @@ scenario() {
             fi
             if [ -e "$state/record-stop" ] && [ ! -e "$state/record-stopped" ]; then
                 capture_stop
-                if [ "$name" = latency ]; then
-                    tone_latency
-                else
-                    heard
-                fi
+                case $name in
+                    latency) tone_latency ;;
+                    loopback*) weigh_listens ;;
+                    *) heard ;;
+                esac
                 touch "$state/record-stopped"
             fi
             sleep 0.2

@@ -13,7 +13,8 @@ tone (a tone without its fade), says nothing of Kelvane: it exits 2 and the call
 tones again. It never passes such a recording, and never blames Kelvane for it.
 
     tone_capture.py CAPTURE.raw      (s16le, 2 channels, 44,100 Hz; exits 0 when all holds,
-                                      2 when the capture lost data, 1 otherwise)"""
+                                      2 when the capture lost data, 1 otherwise)
+    tone_capture.py --listens CAPTURE.raw   (each channel's tones, one word each: see listens)"""
 import math
 import struct
 import sys
@@ -154,11 +155,42 @@ def rms(samples):
     return math.sqrt(sum(s * s for s in samples) / max(len(samples), 1))
 
 
+def joins(pieces, starts):
+    """How the tone came across each stretch of server silence in it: 's' silenced, the sine in
+    step in the recording's own time, as through a loose plug; 'l' late or lost, out of step in
+    it, which a recording of the same sound cannot tell from sound lost on the way."""
+    rising = [crossings(piece) for piece in pieces]
+    longest = max(rising, key=len)
+    if len(longest) < 10:
+        return ''
+    period = (longest[-1] - longest[0]) / (len(longest) - 1)
+    said = ''
+    for k in range(len(pieces) - 1):
+        if rising[k] and rising[k + 1]:
+            off = (starts[k + 1] + rising[k + 1][0] - starts[k] - rising[k][-1]) / period % 1.0
+            said += 's' if min(off, 1 - off) <= 0.08 else 'l'
+    return said
+
+
+def listens(samples):
+    """One word a tone, in the order they came: 'w' whole, 's' silenced somewhere in it and in step
+    after, 'l' late or lost somewhere (what Kelvane's own recording of it cannot take as whole)."""
+    words = []
+    for pieces, _, _, starts in tones(samples):
+        said = joins(pieces, starts) if len(pieces) > 1 else ''
+        words.append('l' if 'l' in said else 's' if said else 'w')
+    return words
+
+
 def main():
-    data = open(sys.argv[1], 'rb').read()
+    data = open(sys.argv[-1], 'rb').read()
     frames = len(data) // 4
     samples = struct.unpack(f'<{2 * frames}h', data[:4 * frames])
     channels = {'left': samples[0::2], 'right': samples[1::2]}
+    if sys.argv[1] == '--listens':
+        for side in ('left', 'right'):
+            print(side, *listens(channels[side]))
+        return 0
     print(f'capture: {frames / RATE:.2f} s')
     ok, broken, spans = True, False, {}
     for side, other in (('left', 'right'), ('right', 'left')):

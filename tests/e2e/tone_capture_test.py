@@ -87,20 +87,32 @@ CASES = [
      left_then_right(first=t[10000:], lead=0), 2),
 ]
 
+# --listens: one word a tone, listen by listen: the automatic check's capture at the sink, which
+# tells whether a break or a loss in Kelvane's box was in the sound itself.
+LISTENS = [
+    ('three listens: whole, silenced in step (PulseAudio), played late (PipeWire)',
+     left_then_right() + left_then_right(first=t[:20000] + silence(0.005) + t[20000 + 220:]) +
+     left_then_right(second=t[:30000] + silence(0.004) + t[30000:]),
+     'left w s w\nright w w l\n'),
+]
+
 
 def main():
     passed = failed = 0
     with tempfile.TemporaryDirectory() as folder:
-        for name, capture, want in CASES:
+        for name, capture, want in CASES + LISTENS:
             path = os.path.join(folder, 'capture.raw')
             with open(path, 'wb') as f:
                 f.write(capture)
-            run = subprocess.run([sys.executable, JUDGE, path], capture_output=True, text=True)
+            words = isinstance(want, str)
+            run = subprocess.run([sys.executable, JUDGE] + ['--listens'] * words + [path],
+                                 capture_output=True, text=True)
             # A judge that crashed exits 1 as well; only one that read the recording has judged.
-            judged = run.stdout.startswith('capture: ') and not run.stderr
-            good = judged and run.returncode == want
+            judged = (words or run.stdout.startswith('capture: ')) and not run.stderr
+            good = judged and (run.stdout == want if words else run.returncode == want)
             passed, failed = passed + good, failed + (not good)
-            why = (f' (exit {run.returncode}, want {want})' if judged else
+            why = (f' (said {run.stdout!r}, want {want!r})' if words and judged else
+                   f' (exit {run.returncode}, want {want})' if judged else
                    f' (it did not judge: {(run.stderr.strip().splitlines() or ["no output"])[-1]})')
             print(f'{"PASS" if good else "FAIL"} the tone judge: {name}{"" if good else why}')
     print(f'{passed} passed, {failed} failed')
