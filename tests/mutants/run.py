@@ -89,7 +89,7 @@ MUTANTS = {
                                    '            Sleep(5);\n'
                                    '        }\n'
                                    '    }\n', ['loopback']),
-    'loopback-broadband-floor': ('signal/loopback_judgement.cpp', '    return BandDbfs(band);\n}\n\n',
+    'loopback-broadband-floor': ('signal/tone_reading.cpp', '    return BandDbfs(band);\n}\n\n',
                                  '    double squares = 0;\n    int n = 0;\n'
                                  '    for (const auto& [from, to] : QuietStretches(starts, rec.frames)) {\n'
                                  '        for (int f = from; f < to; ++f, ++n) {\n'
