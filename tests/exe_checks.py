@@ -8,7 +8,7 @@ import re
 import sys
 import time
 
-BUDGET = 160 * 1024
+BUDGET = 140 * 1024
 ALLOWED_DLLS = {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "MSVCRT.DLL"}
 # Matched against "DLL: Function" lines.
 FORBIDDEN = re.compile(
