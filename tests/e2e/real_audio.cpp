@@ -434,6 +434,19 @@ std::wstring regex_quoted(const std::wstring& text) {
     return quoted;
 }
 
+// Where the case gives a span for the figure of a line of this shape, and the figure is outside
+// it: what it should be. Else empty.
+std::wstring figure_fault(const LoopbackCase& c, const std::wstring& shape, double figure) {
+    for (const Figure& f : c.figures) {
+        if (shape == f.shape && (figure < f.low || figure > f.high)) {
+            std::wostringstream want;
+            want << L"want its figure between " << f.low << L" and " << f.high;
+            return want.str();
+        }
+    }
+    return L"";
+}
+
 // Each line in the shape its pattern gives, and each number in it within what the loop allows: a
 // tone heard is the tone's pitch within the 2 % that heard means, at a level no more than 1 dB
 // louder than the loop gives it and no quieter than heard allows; a latency inside the half second
@@ -462,15 +475,8 @@ std::wstring unlike(const Lines& got, const Lines& shapes, const LoopbackCase& c
                 fault = L"want a latency inside the window the check looks in, below 500 ms";
             }
         }
-        for (const Figure& f : c.figures) {
-            if (fault.empty() && i < shapes.size() && shapes[i] == f.shape) {
-                const double figure = std::wcstod(m[1].str().c_str(), nullptr);
-                if (figure < f.low || figure > f.high) {
-                    std::wostringstream want;
-                    want << L"want its figure between " << f.low << L" and " << f.high;
-                    fault = want.str();
-                }
-            }
+        if (fault.empty() && i < shapes.size()) {
+            fault = figure_fault(c, shapes[i], std::wcstod(m[1].str().c_str(), nullptr));
         }
         if (!fault.empty()) {
             diff += L"\n  line " + std::to_wstring(i + 1) + L": got \"" + g + L"\", " + fault;
@@ -559,14 +565,9 @@ void loopback(const std::wstring& dir, const LoopbackCase& c) {
         const bool left = std::regex_match(line, m, std::wregex(kLeftGaps));
         if (left || std::regex_match(line, m, std::wregex(kRightGaps))) {
             named[left ? 0 : 1] = std::wcstol(m[1].str().c_str(), nullptr, 10);
-            for (const Figure& f : c.figures) {
-                const int n = named[left ? 0 : 1];
-                if (&f.shape == (left ? &kLeftGaps : &kRightGaps) && (n < f.low || n > f.high)) {
-                    figures += L"\n  \"" + line + L"\": want between " +
-                               std::to_wstring(int(f.low)) + L" and " +
-                               std::to_wstring(int(f.high));
-                }
-            }
+            const std::wstring fault =
+                figure_fault(c, left ? kLeftGaps : kRightGaps, named[left ? 0 : 1]);
+            figures += fault.empty() ? L"" : L"\n  \"" + line + L"\": " + fault;
         } else {
             got.push_back(line);
         }
