@@ -407,6 +407,11 @@ weigh_listens() {
     while read -r channel words; do at[$channel]=$words; done < <(/usr/bin/python3 \
         "$e2e_dir/tone_capture.py" --listens "$state/capture.raw")
     echo "note: the sink's tones, listen by listen: left ${at[left]:-none}; right ${at[right]:-none}"
+    # The left tone plays in every case (on the sink's right channel through the swapping sink):
+    # a recording without it weighs nothing, and every check below would pass on it.
+    channel=$([ "$swapped" = 0 ] && echo left || echo right)
+    check "$label: the sink's recording holds the check's left tone" "[ -n \"\${at[$channel]:-}\" ]"
+    [ -n "${at[$channel]:-}" ] || return 0
     if [ "$unjudged" = 1 ]; then
         # shellcheck disable=SC2206 # a word a listen
         local l=(${at[left]:-}) r=(${at[right]:-})
