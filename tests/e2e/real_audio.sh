@@ -389,9 +389,9 @@ heard() {
 # or hold it up before any cable. Kelvane names a tone's breaks where two listens that kept it
 # whole both heard it break. So through a cable that plants none, a break named is true only where
 # the sink's own tone was silenced in two listens; through one that plants them, they are owed
-# unless the sink held that tone up in all listens but one. A box that says sound was lost, through
-# a cable that keeps every frame, is true only where the sink's sound was late or lost in two
-# listens.
+# unless the sink held that tone up in all listens but one. A box that says sound was lost is true
+# only where the sink's sound was late or lost in two listens, in a tone or between the two: every
+# cable keeps every frame.
 weigh_listens() {
     local key value side channel words unjudged=0 planted=0 swapped=0 left=0 right=0 lost=0 i
     if [ ! -s "$state/loopback-box" ]; then
@@ -406,7 +406,7 @@ weigh_listens() {
     declare -A at
     while read -r channel words; do at[$channel]=$words; done < <(/usr/bin/python3 \
         "$e2e_dir/tone_capture.py" --listens "$state/capture.raw")
-    echo "note: the sink's tones, listen by listen: left ${at[left]:-none}; right ${at[right]:-none}"
+    echo "note: the sink's tones, listen by listen: left ${at[left]:-none}; right ${at[right]:-none}; spacing ${at[spacing]:-none}"
     # The left tone plays in every case (on the sink's right channel through the swapping sink):
     # a recording without it weighs nothing, and every check below would pass on it.
     channel=$([ "$swapped" = 0 ] && echo left || echo right)
@@ -414,12 +414,12 @@ weigh_listens() {
     [ -n "${at[$channel]:-}" ] || return 0
     if [ "$unjudged" = 1 ]; then
         # shellcheck disable=SC2206 # a word a listen
-        local l=(${at[left]:-}) r=(${at[right]:-})
+        local l=(${at[left]:-}) r=(${at[right]:-}) s=(${at[spacing]:-})
         for ((i = 0; i < ${#l[@]} || i < ${#r[@]}; i++)); do
-            [ "${l[i]:-}" != l ] && [ "${r[i]:-}" != l ] || lost=$((lost + 1))
+            [ "${l[i]:-}" != l ] && [ "${r[i]:-}" != l ] && [ "${s[i]:-}" != l ] ||
+                lost=$((lost + 1))
         done
-        [ "$planted" = 0 ] || check "$label: sound said lost, and the sink's was in $lost listen(s)" \
-            "[ $lost -ge 2 ]"
+        check "$label: sound said lost, and the sink's was in $lost listen(s)" "[ $lost -ge 2 ]"
         return
     fi
     for side in left right; do

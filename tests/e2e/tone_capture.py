@@ -14,7 +14,8 @@ tones again. It never passes such a recording, and never blames Kelvane for it.
 
     tone_capture.py CAPTURE.raw      (s16le, 2 channels, 44,100 Hz; exits 0 when all holds,
                                       2 when the capture lost data, 1 otherwise)
-    tone_capture.py --listens CAPTURE.raw   (each channel's tones, one word each: see listens)"""
+    tone_capture.py --listens CAPTURE.raw   (each channel's tones, one word each, and the
+                                             spacing of each listen's two: see listens)"""
 import math
 import struct
 import sys
@@ -31,6 +32,8 @@ DRY = 3
 # the threshold it is still below half its peak; a tone that starts or ends louder was cut there.
 EDGE = RATE // 500
 PERIOD = RATE // 440 + 1
+# The automatic check plays its right tone this long after its left.
+CHECK_SPACING = RATE * 7 // 10
 # How long a resampler's answer to a hard cut lasts, either side of it.
 CUT_RESPONSE = 32
 # Between its fades the tone stays near its peak: a dip below this in 10 ms blocks is a tone that
@@ -182,6 +185,21 @@ def listens(samples):
     return words
 
 
+def onsets(samples):
+    """Where each tone first sounds: both of a listen's tones start on the same phase, so this
+    errs alike for both."""
+    return [starts[0] + next(i for i, s in enumerate(pieces[0] + [THRESHOLD])
+                             if abs(s) >= THRESHOLD) for pieces, _, _, starts in tones(samples)]
+
+
+def spacings(left, right):
+    """One word a listen: 'w' where its two tones began the automatic check's 0.7 s apart, within
+    the 2 ms Kelvane allows; 'l' where sound between them came late or was lost, which the tones
+    themselves do not show."""
+    return ['w' if abs(abs(b - a) - CHECK_SPACING) <= RATE // 500 else 'l'
+            for a, b in zip(onsets(left), onsets(right))]
+
+
 def main():
     data = open(sys.argv[-1], 'rb').read()
     frames = len(data) // 4
@@ -190,6 +208,7 @@ def main():
     if sys.argv[1] == '--listens':
         for side in ('left', 'right'):
             print(side, *listens(channels[side]))
+        print('spacing', *spacings(channels['left'], channels['right']))
         return 0
     print(f'capture: {frames / RATE:.2f} s')
     ok, broken, spans = True, False, {}

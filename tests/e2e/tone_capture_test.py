@@ -35,11 +35,11 @@ def stereo(left, right):
 
 
 def left_then_right(first=None, second=None, second_on_both=False, second_on_left=False,
-                    lead=0.5):
+                    lead=0.5, gap=1.0):
     """Some quiet, the left tone, a second of quiet, the right tone, quiet again."""
     first = tone() if first is None else first
     second = tone() if second is None else second
-    quiet, gap = silence(lead), silence(1.0)
+    quiet, gap = silence(lead), silence(gap)
     on_left = second_on_both or second_on_left
     return stereo(quiet + first + gap + (second if on_left else [0] * len(second)) + silence(0.5),
                   quiet + [0] * len(first) + gap + ([0] * len(second) if second_on_left else
@@ -87,13 +87,21 @@ CASES = [
      left_then_right(first=t[10000:], lead=0), 2),
 ]
 
-# --listens: one word a tone, listen by listen: the automatic check's capture at the sink, which
-# tells whether a break or a loss in Kelvane's box was in the sound itself.
+# --listens: one word a tone, listen by listen, and one for the spacing of each listen's two: the
+# automatic check's capture at the sink (its half-second tones 0.2 s apart), which tells whether a
+# break or a loss in Kelvane's box was in the sound itself.
+h = tone(seconds=0.5)
+
+
+def listen(first=h, second=h, gap=0.2):
+    return left_then_right(first, second, lead=0.3, gap=gap)
+
+
 LISTENS = [
-    ('three listens: whole, silenced in step (PulseAudio), played late (PipeWire)',
-     left_then_right() + left_then_right(first=t[:20000] + silence(0.005) + t[20000 + 220:]) +
-     left_then_right(second=t[:30000] + silence(0.004) + t[30000:]),
-     'left w s w\nright w w l\n'),
+    ('four listens: whole, silenced in step (PulseAudio), played late (PipeWire), late between',
+     listen() + listen(first=h[:15000] + silence(0.005) + h[15000 + 220:]) +
+     listen(second=h[:15000] + silence(0.004) + h[15000:]) + listen(gap=0.205),
+     'left w s w w\nright w w l w\nspacing w w w l\n'),
 ]
 
 
