@@ -107,16 +107,17 @@ trap cleanup EXIT
 own_display=
 [ -n "${DISPLAY:-}" ] && [ "${DISPLAY:-}" = "${KELVANE_XVFB:-}" ] && own_display=yes
 if [ -z "${DISPLAY:-}" ]; then
-    n=90
-    # X servers also listen on abstract sockets, which a chroot shares with the machine.
-    while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] ||
-        grep -q "@/tmp/.X11-unix/X$n\$" /proc/net/unix 2>/dev/null; do n=$((n + 1)); done
-    Xvfb :$n -screen 0 2048x1536x24 -nolisten tcp >/dev/null 2>&1 &
+    # Xvfb takes the first display free and says which: two runs that looked for a free one
+    # themselves at the same moment both took it, and the first to end closed it under the other.
+    display_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 2048x1536x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
     xvfb_pid=$!
+    for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+    n=$(tr -dc 0-9 <"$display_file")
+    rm -f "$display_file"
+    [ -n "$n" ] || step_failed "Xvfb did not open a display within 10 s"
     export DISPLAY=:$n KELVANE_XVFB=:$n
     own_display=yes
-    for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
-    [ -e /tmp/.X11-unix/X$n ] || step_failed "Xvfb did not open display :$n within 10 s"
 fi
 
 # A prefix made by an older set-up than this one is made again.
