@@ -68,10 +68,9 @@ void bench_latency(int runs) {
         const std::wstring want = joined(kWorked);
         for (int i = 0; i < runs; ++i) {
             PostMessageW(app.cmd, BM_CLICK, 0, 0);
-            HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs);
-            HWND ok = GetDlgItem(box, IDOK);
+            const Box box = app.box();
             const double start = now_ms();
-            PostMessageW(ok, BM_CLICK, 0, 0);
+            box.press_ok();
             if (poll(
                     kWaitMs, [&] { return text_of(app.pic) == want; }, 1)) {
                 times.push_back(now_ms() - start);

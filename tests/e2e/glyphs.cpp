@@ -161,12 +161,12 @@ void glyphs() {
     std::vector<Shown> caption = {{L"the caption", text_of(app.form)}};
     std::vector<Shown> message = {{L"the button", text_of(app.cmd)}};
     PostMessageW(app.cmd, BM_CLICK, 0, 0);
-    HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs);
-    if (check(box != nullptr, L"the presence box appears")) {
-        message.push_back({L"the box's title", text_of(box)});
-        message.push_back({L"the box's prompt", text_of(GetDlgItem(box, 0xFFFF))});
-        message.push_back({L"the box's OK", text_of(GetDlgItem(box, IDOK))});
-        PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
+    const Box box = app.box();
+    if (check(bool(box), L"the presence box appears")) {
+        message.push_back({L"the box's title", box.title});
+        message.push_back({L"the box's prompt", box.text});
+        message.push_back({L"the box's OK", text_of(GetDlgItem(box.hwnd, IDOK))});
+        box.press_ok();
         message.push_back({L"the report", joined(report_after_ok(app))});
     }
     finish(app);

@@ -122,48 +122,6 @@ std::wstring handles_left() {
     return in + (in.empty() || out.empty() ? L"" : L"; ") + out;
 }
 
-// Which icon a box shows, by its colours: Wine's warning is a yellow triangle, its information
-// sign blue.
-std::wstring icon_kind(HWND box) {
-    if (icon_in(box) != L"an icon") {
-        return icon_in(box);
-    }
-    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        if (class_of(c) != L"Static" || (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) {
-            continue;
-        }
-        const Pixels shot = settled(c);
-        int yellow = 0, blue = 0;
-        for (const DWORD p : shot) {
-            const int r = p >> 16 & 0xFF, g = p >> 8 & 0xFF, b = p & 0xFF;
-            yellow += r > 180 && g > 140 && b < 100;
-            blue += b > 150 && r < 120;
-        }
-        if (yellow > 30 && yellow > 3 * blue) {
-            return L"warning";
-        }
-        if (blue > 30 && blue > 3 * yellow) {
-            return L"information";
-        }
-        return L"<an icon neither yellow nor blue: " + std::to_wstring(yellow) + L" yellow, " +
-               std::to_wstring(blue) + L" blue pixels>";
-    }
-    return L"<no icon control>";
-}
-
-HWND check_box(App& app, DWORD ms) {
-    HWND found = nullptr;
-    poll(ms, [&] {
-        for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"#32770", kTitle.c_str()));) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(w, &owner);
-            found = owner == app.pi.dwProcessId && IsWindowVisible(w) ? w : found;
-        }
-        return found != nullptr;
-    });
-    return found;
-}
-
 // Kelvane with a report of the device served, and no handle logged yet.
 bool reported(App& app, const std::wstring& what) {
     write_file(device_file + L".opens", "");
@@ -271,27 +229,20 @@ std::wstring as_noise_figure(const std::wstring& got, const std::wstring& want) 
 
 // The box the check ends with, its lines and icon; false when it never came.
 bool answered(App& app, const std::wstring& what, const Lines& want, const std::wstring& icon) {
-    HWND box = check_box(app, 30000);
-    if (!check(box != nullptr, what + L": the 自动检测 box appears", other_windows(app))) {
+    const Box box = app.box(30000, kTitle.c_str());
+    if (!check(bool(box), what + L": the 自动检测 box appears", other_windows(app))) {
         return false;
     }
-    Lines got;
-    const std::wstring text = text_of(GetDlgItem(box, 0xFFFF));
-    for (size_t at = 0, end = 0; end != std::wstring::npos; at = end + 1) {
-        end = text.find(L'\n', at);
-        got.push_back(text.substr(at, end - at));
-    }
+    Lines got = box.lines();
     for (size_t i = 0; i < got.size() && i < want.size(); ++i) {
         got[i] = as_noise_figure(got[i], want[i]);
     }
     same_lines(got, want, what + L": the box says what was heard");
-    const std::wstring shown = icon_kind(box);
-    check(shown == icon && GetWindow(box, GW_OWNER) == app.form && GetDlgItem(box, IDOK) &&
-              !GetDlgItem(box, IDCANCEL),
+    const std::wstring shown = box.stock_icon();
+    check(shown == icon && box.owner == app.form && box.has_ok && !box.has_cancel,
           what + L": an OK box owned by the form, with the " + icon + L" icon",
-          shown + (GetWindow(box, GW_OWNER) == app.form ? L"" : L", not owned by the form"));
-    PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
-    return poll(kWaitMs, [box] { return !IsWindow(box); });
+          shown + (box.owner == app.form ? L"" : L", not owned by the form"));
+    return box.answer();
 }
 
 Lines tones(const std::wstring& left, const std::wstring& right) {
@@ -720,7 +671,7 @@ void cancelled() {
             }
             check(playing(), what + L": the check plays its tones");
             const size_t in_use = c.act(app);
-            check(check_box(app, 8000) == nullptr, what + L": no 自动检测 box follows",
+            check(!app.box(8000, kTitle.c_str()), what + L": no 自动检测 box follows",
                   other_windows(app));
             const std::wstring in = all_closed(log_of(inputs_file()), true),
                                out = all_closed(log_of(device_file + L".opens"), false, in_use);

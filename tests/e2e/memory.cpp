@@ -12,13 +12,13 @@ namespace {
 // One press answered, ending with the worked example on the surface.
 bool press_once(App& app, const std::wstring& want, DWORD poll_ms = 50) {
     PostMessageW(app.cmd, BM_CLICK, 0, 0);
-    HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs);
+    const Box box = app.box();
     if (!box) {
         return false;
     }
-    PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
+    box.press_ok();
     return poll(
-        kWaitMs, [&] { return !IsWindow(box) && text_of(app.pic) == want; }, poll_ms);
+        kWaitMs, [&] { return !IsWindow(box.hwnd) && text_of(app.pic) == want; }, poll_ms);
 }
 
 SIZE_T working_set(App& app) {

@@ -82,7 +82,7 @@ void reports() {
     for (const auto& c : cases) {
         serve_device(1, c.rc, c.bytes);
         PostMessageW(app.cmd, BM_CLICK, 0, 0);
-        top_window(app.pi.dwProcessId, L"#32770", kWaitMs);
+        app.box();
         check_read_aloud(app, L"", std::wstring(c.name) + L": the box up, the report cleared");
         if (answer_box(app, c.name, kFound)) {
             same_lines(report_after_ok(app), c.want, std::wstring(c.name) + L": report");

@@ -269,16 +269,12 @@ void refused_open() {
     if (launched(app, kWorkedRecord) && reported(app, L"refused tone", kWorked)) {
         serve_device(1, 0, kWorkedRecord, MMSYSERR_ALLOCATED);
         choose(app, 'L');
-        HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs);
-        if (check(box != nullptr, L"refused tone: a box appears")) {
-            const std::wstring title = text_of(box), text = text_of(GetDlgItem(box, 0xFFFF));
-            const std::wstring icon = icon_in(box);
-            check(title == L"测试音" && text == L"无法播放测试音：test winmm error 4" &&
-                      icon == L"an icon" && GetWindow(box, GW_OWNER) == app.form,
-                  L"refused tone: the box says why, with the platform's text",
-                  L"title \"" + title + L"\", text \"" + text + L"\", " + icon);
-            PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
-            poll(kWaitMs, [box] { return !IsWindow(box); });
+        const Box box = app.box();
+        if (check(bool(box), L"refused tone: a box appears")) {
+            check(box.title == L"测试音" && box.text == L"无法播放测试音：test winmm error 4" &&
+                      box.icon == L"an icon" && box.owner == app.form,
+                  L"refused tone: the box says why, with the platform's text", box.said());
+            box.answer();
         }
         check(text_of(app.pic) == joined(kWorked), L"refused tone: the report stays");
         check(done_with_gesture(app), L"refused tone: the window keeps working");
