@@ -2,6 +2,7 @@
 
 #include <oleacc.h>
 
+#include "expectations.h"
 #include "test_winmm_marker.h"
 
 namespace e2e {
@@ -181,8 +182,12 @@ bool start(App& app, const std::wstring& path, const std::wstring& winmm) {
     return app.form && app.cmd && app.pic;
 }
 
-bool launch(App& app, const std::wstring& path, const std::wstring& winmm) {
-    return check(start(app, path, winmm), L"Kelvane shows its form with both controls");
+bool Session::launch(const std::wstring& winmm, const std::string* device,
+                     const std::wstring& path) {
+    if (device) {
+        serve_device(1, 0, *device);
+    }
+    return check(start(*this, path, winmm), L"Kelvane shows its form with both controls");
 }
 
 DWORD exit_code_within(App& app, DWORD ms) {
@@ -198,14 +203,29 @@ DWORD exit_code_within(App& app, DWORD ms) {
     }
 }
 
-// Never leaves a Kelvane process behind, whatever state a failed check left it in.
-void finish(App& app) {
-    if (app.pi.hProcess && exit_code_within(app, 0) == STILL_ACTIVE) {
-        TerminateProcess(app.pi.hProcess, 99);
-        WaitForSingleObject(app.pi.hProcess, kWaitMs);
+Session::~Session() {
+    if (pi.hProcess && exit_code_within(*this, 0) == STILL_ACTIVE) {
+        TerminateProcess(pi.hProcess, 99);
+        WaitForSingleObject(pi.hProcess, kWaitMs);
     }
-    CloseHandle(app.pi.hProcess), CloseHandle(app.pi.hThread);
-    app = App{};
+    CloseHandle(pi.hProcess), CloseHandle(pi.hThread);
+}
+
+void App::press() const {
+    PostMessageW(cmd, BM_CLICK, 0, 0);
+}
+
+bool App::ends_with(DWORD code, const std::wstring& name, DWORD ms) {
+    const DWORD start = GetTickCount();
+    const DWORD got = exit_code_within(*this, ms);
+    return check(
+        got == code, name,
+        std::to_wstring(got) + L" after " + std::to_wstring(GetTickCount() - start) + L" ms");
+}
+
+bool App::closes(const std::wstring& name, DWORD ms) {
+    PostMessageW(form, WM_SYSCOMMAND, SC_CLOSE, 0);
+    return ends_with(0, name, ms);
 }
 
 int px(int twips) {
@@ -315,14 +335,6 @@ bool done_with_gesture(App& app, DWORD ms) {
 
 HWND menu_of(App& app) {
     return top_window(app.pi.dwProcessId, L"#32768", kWaitMs);
-}
-
-void check_closes_at_once(App& app, const std::wstring& what) {
-    PostMessageW(app.form, WM_SYSCOMMAND, SC_CLOSE, 0);
-    const DWORD start = GetTickCount();
-    const DWORD code = exit_code_within(app, 1000);
-    check(code == 0, what + L": Kelvane ends with status 0 within 1 s",
-          std::to_wstring(code) + L" after " + std::to_wstring(GetTickCount() - start) + L" ms");
 }
 
 // A menu's own loop takes posted messages before keys: until the menu is gone, a message posted to
@@ -558,6 +570,11 @@ bool answer_box(App& app, const std::wstring& what, const std::wstring& expected
           what + L": box over the cleared surface", box.said() + L", surface \"" + surface + L"\"");
     check(box.icon == L"no icon", what + L": box without an icon", box.icon);
     return box.answer();
+}
+
+bool press_for_report(App& app, const std::wstring& what, const Lines& want) {
+    app.press();
+    return answer_box(app, what, kFound) && same_lines(report_after_ok(app), want, what);
 }
 
 Lines report_after_ok(App& app) {

@@ -123,13 +123,13 @@ std::wstring handles_left() {
 }
 
 // Kelvane with a report of the device served, and no handle logged yet.
-bool reported(App& app, const std::wstring& what) {
+bool reported(Session& app, const std::wstring& what) {
     write_file(device_file + L".opens", "");
     write_file(inputs_file(), "");
-    if (!launch(app, exe, L"native")) {
+    if (!app.launch(L"native")) {
         return false;
     }
-    PostMessageW(app.cmd, BM_CLICK, 0, 0);
+    app.press();
     return answer_box(app, what + L": the report", kFound) &&
            check(!report_after_ok(app).empty(), what + L": a report to check");
 }
@@ -516,9 +516,9 @@ bool playing() {
 
 void results() {
     for (const Case& c : kCases) {
-        App app;
         serve_device(1, 0, *c.device, c.play_rc);
         serve_recorder(c.recorder);
+        Session app;
         if (reported(app, c.what)) {
             if (c.tone_first) {
                 choose(app, 'L');
@@ -547,18 +547,16 @@ void results() {
                 check(done_with_gesture(app), std::wstring(c.what) + L": the window answers");
             }
         }
-        finish(app);
     }
 }
 
 // Before any report the item is greyed and choosing it records nothing; once there is one it is
 // enabled.
 void menu_item() {
-    App app;
-    serve_device(1, 0, kWorkedRecord);
     serve_recorder({2, 0, 2, 3528});
     write_file(inputs_file(), "");
-    if (launch(app, exe, L"native")) {
+    Session app;
+    if (app.launch(L"native", &kWorkedRecord)) {
         const std::wstring before = check_item_drawn(app);
         check(before == L"greyed, 自动检测(A)", L"自动检测(A) is greyed before the report", before);
         choose(app, 'A');
@@ -568,14 +566,13 @@ void menu_item() {
         check(in.wrong.empty() && in.handles.empty(),
               L"自动检测(A) chosen before the report records nothing",
               in.wrong.empty() ? std::to_wstring(in.handles.size()) + L" recordings" : in.wrong);
-        PostMessageW(app.cmd, BM_CLICK, 0, 0);
+        app.press();
         answer_box(app, L"menu item", kFound);
         report_after_ok(app);
         const std::wstring after = check_item_drawn(app);
         check(after == L"enabled, 自动检测(A)", L"自动检测(A) is enabled once there is a report",
               after);
     }
-    finish(app);
 }
 
 // What stops a running check: no box follows, and the handles are reset and closed.
@@ -586,7 +583,7 @@ const struct Cancel {
 } kCancels[] = {
     {L"测试声卡",
      [](App& app) -> size_t {
-         PostMessageW(app.cmd, BM_CLICK, 0, 0);
+         app.press();
          answer_box(app, L"测试声卡 during the check", kFound);
          return 0;
      }},
@@ -604,7 +601,7 @@ const struct Cancel {
      }},
     {L"closing the window",
      [](App& app) -> size_t {
-         check_closes_at_once(app, L"closed during the check");
+         app.closes(L"closed during the check: Kelvane ends with status 0 within 1 s", 1000);
          return 0;
      }},
 };
@@ -632,10 +629,10 @@ int foot_ink(HWND pic) {
 void cancelled() {
     bool first = true;
     for (const Cancel& c : kCancels) {
-        App app;
         serve_device(1, 0, kWorkedRecord);
         // Three times as slow, so that the check outlasts what is checked while it runs.
         serve_recorder({2, 0, 2, 3528, 0, false, "-", 0, 3});
+        Session app;
         const std::wstring what = std::wstring(c.what) + L" during the check";
         if (reported(app, what)) {
             choose(app, 'A');
@@ -658,7 +655,7 @@ void cancelled() {
                 GetWindowRect(app.form, &form);
                 CreateDirectoryW((here + L"screenshots").c_str(), nullptr);
                 save_bmp(here + L"screenshots\\checking.bmp", form);
-                PostMessageW(app.cmd, BM_CLICK, 0, 0);
+                app.press();
                 answer_box(app, L"测试声卡 to end the first check", kFound);
                 report_after_ok(app);
                 const int idle = foot_ink(app.pic);
@@ -678,7 +675,6 @@ void cancelled() {
             check(in.empty() && out.empty(), what + L": every handle of the check reset and closed",
                   in + L" " + out);
         }
-        finish(app);
     }
 }
 

@@ -88,51 +88,38 @@ void check_wine_sees(const Lines& sinks) {
           std::to_wstring(count) + L" devices: " + all);
 }
 
-bool press_for_report(App& app, const std::wstring& what, const Lines& want) {
-    PostMessageW(app.cmd, BM_CLICK, 0, 0);
-    return answer_box(app, what, kFound) && same_lines(report_after_ok(app), want, what);
-}
-
 void close_with_status_0(App& app, const std::wstring& what) {
-    PostMessageW(app.form, WM_SYSCOMMAND, SC_CLOSE, 0);
-    const DWORD code = exit_code_within(app, kWaitMs);
-    check(code == 0, what + L": closing the window ends Kelvane with status 0",
-          std::to_wstring(code));
+    app.closes(what + L": closing the window ends Kelvane with status 0");
 }
 
 // Kelvane up on Wine's own winmm with device 0's report: the lines expected of it, or none when
 // any step failed.
-Lines launched_with_report(App& app, const std::wstring& what) {
+Lines launched_with_report(Session& app, const std::wstring& what) {
     const Lines want = device0_by_wine();
-    return !want.empty() && launch(app, exe, L"builtin") && press_for_report(app, what, want)
-               ? want
-               : Lines{};
+    return !want.empty() && app.launch(L"builtin") && press_for_report(app, what, want) ? want
+                                                                                        : Lines{};
 }
 
 void device0_reported(const Lines& sinks) {
     const std::wstring what = std::to_wstring(sinks.size()) + L" sink(s): device 0 reported";
     check_wine_sees(sinks);
-    App app;
+    Session app;
     const Lines want = device0_by_wine();
-    if (!want.empty() && launch(app, exe, L"builtin")) {
+    if (!want.empty() && app.launch(L"builtin")) {
         press_for_report(app, what, want);
         close_with_status_0(app, what);
     }
-    finish(app);
 }
 
 void no_server() {
     check_wine_sees({});
-    App app;
-    if (launch(app, exe, L"builtin")) {
-        PostMessageW(app.cmd, BM_CLICK, 0, 0);
+    Session app;
+    if (app.launch(L"builtin")) {
+        app.press();
         if (answer_box(app, L"no server, no ALSA device", kNotFound)) {
-            const DWORD code = exit_code_within(app, kWaitMs);
-            check(code == 1, L"no server, no ALSA device: exits with code 1",
-                  std::to_wstring(code));
+            app.ends_with(1, L"no server, no ALSA device: exits with code 1");
         }
     }
-    finish(app);
 }
 
 // real_audio.sh does what a file named ask asks (stop the server, start or stop recording, wait
@@ -184,13 +171,13 @@ bool stop_server(const std::wstring& dir) {
 // its devices once per process, so the same device 0 is expected again.
 void server_stops(const std::wstring& dir) {
     const std::wstring what = L"server stopped while idle";
-    App app;
+    Session app;
     const Lines want = launched_with_report(app, what + L", first press");
     if (want.empty() || !check(stop_server(dir), what + L": the script stopped the server")) {
-        return finish(app);
+        return;
     }
     const DWORD start = GetTickCount();
-    PostMessageW(app.cmd, BM_CLICK, 0, 0);
+    app.press();
     const Box box = app.box(5000);
     check(bool(box), what + L": the second press shows its box within 5 s",
           std::to_wstring(GetTickCount() - start) + L" ms");
@@ -207,7 +194,6 @@ void server_stops(const std::wstring& dir) {
         same_lines(report_after_ok(app), want, what + L": second report");
         close_with_status_0(app, what);
     }
-    finish(app);
 }
 
 // real_audio.sh leaves record-again when the recording had a dropout that says nothing of Kelvane;
@@ -228,7 +214,7 @@ bool record_again(const std::wstring& dir) {
 // starting came back cut), each played out; again while the script asks.
 void tones(const std::wstring& dir) {
     const std::wstring what = L"tones";
-    App app;
+    Session app;
     if (!launched_with_report(app, what).empty()) {
         Sleep(1000);
         bool recorded = false, analysed = false;
@@ -249,7 +235,6 @@ void tones(const std::wstring& dir) {
         }
         close_with_status_0(app, what);
     }
-    finish(app);
 }
 
 // The server goes away while a tone plays: Kelvane must not crash or hang past 5 s, and the next
@@ -257,9 +242,9 @@ void tones(const std::wstring& dir) {
 // once Kelvane's stream plays there.
 void tone_server_stops(const std::wstring& dir) {
     const std::wstring what = L"server stopped during a tone";
-    App app;
+    Session app;
     if (launched_with_report(app, what).empty()) {
-        return finish(app);
+        return;
     }
     choose(app, 'L');
     std::string said;
@@ -288,13 +273,12 @@ void tone_server_stops(const std::wstring& dir) {
                   L", then " + other_windows(app));
         close_with_status_0(app, what);
     }
-    finish(app);
 }
 
 // For tests/e2e/real_audio.sh BUILD_DIR latency: five left tones, the moment of each menu choice
 // noted in Unix milliseconds for the script to set against the onsets it heard.
 void latency(const std::wstring& dir) {
-    App app;
+    Session app;
     if (!launched_with_report(app, L"latency").empty()) {
         Sleep(1000);
         if (script_did(dir, L"record-start", L"record-started")) {
@@ -315,7 +299,6 @@ void latency(const std::wstring& dir) {
         }
         close_with_status_0(app, L"latency");
     }
-    finish(app);
 }
 
 // The automatic check over a real loop: real_audio.sh makes the server's default source the monitor
@@ -515,9 +498,9 @@ const std::wstring kUnjudged =
 void loopback(const std::wstring& dir, const LoopbackCase& c) {
     const std::wstring what = c.name;
     const std::wstring recorder = recorder_by_wine();
-    App app;
+    Session app;
     if (recorder.empty() || launched_with_report(app, what).empty()) {
-        return finish(app);
+        return;
     }
     Sleep(1000);
     check(script_did(dir, L"record-start", L"record-started"),
@@ -529,7 +512,7 @@ void loopback(const std::wstring& dir, const LoopbackCase& c) {
     if (!check(menu && box, what + L": the result box appears within 12 s of choosing",
                (menu ? L"" : L"no context menu came up, or it stayed up; ") + took +
                    L"; Kelvane shows " + other_windows(app))) {
-        return finish(app);
+        return;
     }
     say(L"note: the result box came " + took + L" after the choice");
     std::wstring shown = box.text;
@@ -588,7 +571,6 @@ void loopback(const std::wstring& dir, const LoopbackCase& c) {
     check(box.answer() && done_with_gesture(app),
           what + L": OK closes the box and the window keeps working", other_windows(app));
     close_with_status_0(app, what);
-    finish(app);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ bool outcome(bool designed, const std::wstring& what) {
 }
 
 bool press_and_tell(App& app, const std::wstring& dir) {
-    PostMessageW(app.cmd, BM_CLICK, 0, 0);
+    app.press();
     const Box box = app.box();
     if (!box) {
         return outcome(false, L"no message box within 10 s of pressing 测试声卡 (a hang?).");
@@ -62,25 +62,22 @@ bool press_and_tell(App& app, const std::wstring& dir) {
 }  // namespace
 
 bool show(const std::wstring& dir, bool sample) {
-    App app;
+    Session app;
     if (sample) {
         serve_device(1, 0, kWorkedRecord);
     }
-    bool designed = false;
     if (!start(app, exe, sample ? L"native" : L"builtin")) {
         const DWORD code = exit_code_within(app, 0);
-        designed = outcome(false, code == STILL_ACTIVE
-                                      ? L"Kelvane showed no window within 30 s."
-                                      : L"Kelvane ended with status " + std::to_wstring(code) +
-                                            L" before showing its window.");
-    } else if (dir.empty()) {
-        WaitForSingleObject(app.pi.hProcess, INFINITE);
-        designed = true;
-    } else {
-        designed = press_and_tell(app, dir);
+        return outcome(false, code == STILL_ACTIVE
+                                  ? L"Kelvane showed no window within 30 s."
+                                  : L"Kelvane ended with status " + std::to_wstring(code) +
+                                        L" before showing its window.");
     }
-    finish(app);
-    return designed;
+    if (dir.empty()) {
+        WaitForSingleObject(app.pi.hProcess, INFINITE);
+        return true;
+    }
+    return press_and_tell(app, dir);
 }
 
 }  // namespace e2e
