@@ -30,7 +30,7 @@ std::wstring ms(double v) {
 
 // From CreateProcess until the main window is shown and the program waits for input.
 double start_to_idle(const std::wstring& path, const wchar_t* cls) {
-    App app;
+    Session app;
     const double start = now_ms();
     if (!spawn(app, path)) {
         return -1;
@@ -40,7 +40,6 @@ double start_to_idle(const std::wstring& path, const wchar_t* cls) {
     const double elapsed = now_ms() - start;
     PostMessageW(form, WM_CLOSE, 0, 0);
     exit_code_within(app, kWaitMs);
-    finish(app);
     return form ? elapsed : -1;
 }
 
@@ -61,24 +60,21 @@ void bench_startup(int runs, const std::wstring& bare) {
 
 // From the OK click to the whole report on the surface.
 void bench_latency(int runs) {
-    App app;
-    serve_device(1, 0, kWorkedRecord);
     std::vector<double> times;
-    if (launch(app, exe, L"native")) {
+    Session app;
+    if (app.launch(L"native", &kWorkedRecord)) {
         const std::wstring want = joined(kWorked);
         for (int i = 0; i < runs; ++i) {
-            PostMessageW(app.cmd, BM_CLICK, 0, 0);
-            HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs);
-            HWND ok = GetDlgItem(box, IDOK);
+            app.press();
+            const Box box = app.box();
             const double start = now_ms();
-            PostMessageW(ok, BM_CLICK, 0, 0);
+            box.press_ok();
             if (poll(
                     kWaitMs, [&] { return text_of(app.pic) == want; }, 1)) {
                 times.push_back(now_ms() - start);
             }
         }
     }
-    finish(app);
     say(L"latency: OK click to full report, median " + ms(median(times)) + L" of " +
         std::to_wstring(times.size()) + L" presses");
 }

@@ -259,10 +259,9 @@ void focus_cue(App& app) {
 }  // namespace
 
 void copy_and_focus() {
-    App app;
-    serve_device(1, 0, kWorkedRecord);
-    if (!launch(app, exe, L"native")) {
-        return finish(app);
+    Session app;
+    if (!app.launch(L"native", &kWorkedRecord)) {
+        return;
     }
     focus_cue(app);
     const std::wstring untouched = std::wstring(L"untouched") + kRichMark;
@@ -273,7 +272,7 @@ void copy_and_focus() {
         check(got == untouched, std::wstring(g.name) + L" copies nothing from an empty report",
               got);
     }
-    PostMessageW(app.cmd, BM_CLICK, 0, 0);
+    app.press();
     answer_box(app, L"copy", kFound);
     same_lines(report_after_ok(app), kWorked, L"copy: the worked example to copy");
     const std::wstring enabled = copy_item_drawn(app);
@@ -308,7 +307,6 @@ void copy_and_focus() {
           L"a held clipboard: Kelvane gives up quietly, no hang, no partial copy",
           (held ? L"" : L"could not hold the clipboard; ") + std::to_wstring(waited) +
               L" ms to the next key, clipboard \"" + got + L"\"");
-    finish(app);
 }
 
 }  // namespace e2e

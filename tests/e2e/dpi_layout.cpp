@@ -6,13 +6,11 @@ namespace e2e {
 
 // run.sh starts Wine again at each further DPI for this.
 void dpi_layout() {
-    App app;
-    serve_device(1, 0, kWorkedRecord);
-    if (launch(app, exe, L"native")) {
+    Session app;
+    if (app.launch(L"native", &kWorkedRecord)) {
         check_layout(app);
         check_longest_report_fits(app);
     }
-    finish(app);
 }
 
 }  // namespace e2e

@@ -75,9 +75,8 @@ void check_layout(App& app) {
 }
 
 void form_and_keyboard() {
-    App app;
-    serve_device(1, 0, kWorkedRecord);
-    if (launch(app, exe, L"native")) {
+    Session app;
+    if (app.launch(L"native", &kWorkedRecord)) {
         check_layout(app);
         const std::wstring cmd = placement(app.cmd, app.form), pic = placement(app.pic, app.form);
         check(focus_on(app, app.cmd), L"CmdTest has the focus at start");
@@ -123,10 +122,8 @@ void form_and_keyboard() {
                   placement(app.pic, app.form) == pic,
               L"maximising moves no control",
               placement(app.cmd, app.form) + L" " + placement(app.pic, app.form));
-        PostMessageW(app.form, WM_SYSCOMMAND, SC_CLOSE, 0);
-        check(exit_code_within(app, kWaitMs) != STILL_ACTIVE, L"closing the form ends Kelvane");
+        app.closes(L"closing the form ends Kelvane");
     }
-    finish(app);
 }
 
 }  // namespace e2e

@@ -153,23 +153,24 @@ bool write_ui_fonts(const std::wstring& file) {
 void glyphs() {
     // What Kelvane shows, read from its own windows where they can be read; the menu's item text
     // cannot be asked for from another process under Wine, so it is the one Kelvane must show.
-    App app;
-    serve_device(1, 0, kWorkedRecord);
-    if (!launch(app, exe, L"native")) {
-        return finish(app);
+    std::vector<Shown> caption, message;
+    {
+        Session app;
+        if (!app.launch(L"native", &kWorkedRecord)) {
+            return;
+        }
+        caption = {{L"the caption", text_of(app.form)}};
+        message = {{L"the button", text_of(app.cmd)}};
+        app.press();
+        const Box box = app.box();
+        if (check(bool(box), L"the presence box appears")) {
+            message.push_back({L"the box's title", box.title});
+            message.push_back({L"the box's prompt", box.text});
+            message.push_back({L"the box's OK", text_of(GetDlgItem(box.hwnd, IDOK))});
+            box.press_ok();
+            message.push_back({L"the report", joined(report_after_ok(app))});
+        }
     }
-    std::vector<Shown> caption = {{L"the caption", text_of(app.form)}};
-    std::vector<Shown> message = {{L"the button", text_of(app.cmd)}};
-    PostMessageW(app.cmd, BM_CLICK, 0, 0);
-    HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs);
-    if (check(box != nullptr, L"the presence box appears")) {
-        message.push_back({L"the box's title", text_of(box)});
-        message.push_back({L"the box's prompt", text_of(GetDlgItem(box, 0xFFFF))});
-        message.push_back({L"the box's OK", text_of(GetDlgItem(box, IDOK))});
-        PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
-        message.push_back({L"the report", joined(report_after_ok(app))});
-    }
-    finish(app);
     // The other prompt and every line a report can hold, whatever device this one is.
     message.push_back({L"the no-device prompt", kNotFound});
     message.push_back(

@@ -2,6 +2,7 @@
 
 #include <oleacc.h>
 
+#include "expectations.h"
 #include "test_winmm_marker.h"
 
 namespace e2e {
@@ -144,10 +145,10 @@ bool read_file(const std::wstring& path, std::string& data) {
     return whole;
 }
 
-HWND top_window(DWORD pid, const wchar_t* cls, DWORD ms) {
+HWND top_window(DWORD pid, const wchar_t* cls, DWORD ms, const wchar_t* title) {
     HWND found = nullptr;
     poll(ms, [&] {
-        for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, cls, nullptr)) != nullptr;) {
+        for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, cls, title)) != nullptr;) {
             DWORD owner = 0;
             GetWindowThreadProcessId(w, &owner);
             found = owner == pid && IsWindowVisible(w) ? w : found;
@@ -181,8 +182,12 @@ bool start(App& app, const std::wstring& path, const std::wstring& winmm) {
     return app.form && app.cmd && app.pic;
 }
 
-bool launch(App& app, const std::wstring& path, const std::wstring& winmm) {
-    return check(start(app, path, winmm), L"Kelvane shows its form with both controls");
+bool Session::launch(const std::wstring& winmm, const std::string* device,
+                     const std::wstring& path) {
+    if (device) {
+        serve_device(1, 0, *device);
+    }
+    return check(start(*this, path, winmm), L"Kelvane shows its form with both controls");
 }
 
 DWORD exit_code_within(App& app, DWORD ms) {
@@ -198,14 +203,29 @@ DWORD exit_code_within(App& app, DWORD ms) {
     }
 }
 
-// Never leaves a Kelvane process behind, whatever state a failed check left it in.
-void finish(App& app) {
-    if (app.pi.hProcess && exit_code_within(app, 0) == STILL_ACTIVE) {
-        TerminateProcess(app.pi.hProcess, 99);
-        WaitForSingleObject(app.pi.hProcess, kWaitMs);
+Session::~Session() {
+    if (pi.hProcess && exit_code_within(*this, 0) == STILL_ACTIVE) {
+        TerminateProcess(pi.hProcess, 99);
+        WaitForSingleObject(pi.hProcess, kWaitMs);
     }
-    CloseHandle(app.pi.hProcess), CloseHandle(app.pi.hThread);
-    app = App{};
+    CloseHandle(pi.hProcess), CloseHandle(pi.hThread);
+}
+
+void App::press() const {
+    PostMessageW(cmd, BM_CLICK, 0, 0);
+}
+
+bool App::ends_with(DWORD code, const std::wstring& name, DWORD ms) {
+    const DWORD start = GetTickCount();
+    const DWORD got = exit_code_within(*this, ms);
+    return check(
+        got == code, name,
+        std::to_wstring(got) + L" after " + std::to_wstring(GetTickCount() - start) + L" ms");
+}
+
+bool App::closes(const std::wstring& name, DWORD ms) {
+    PostMessageW(form, WM_SYSCOMMAND, SC_CLOSE, 0);
+    return ends_with(0, name, ms);
 }
 
 int px(int twips) {
@@ -317,14 +337,6 @@ HWND menu_of(App& app) {
     return top_window(app.pi.dwProcessId, L"#32768", kWaitMs);
 }
 
-void check_closes_at_once(App& app, const std::wstring& what) {
-    PostMessageW(app.form, WM_SYSCOMMAND, SC_CLOSE, 0);
-    const DWORD start = GetTickCount();
-    const DWORD code = exit_code_within(app, 1000);
-    check(code == 0, what + L": Kelvane ends with status 0 within 1 s",
-          std::to_wstring(code) + L" after " + std::to_wstring(GetTickCount() - start) + L" ms");
-}
-
 // A menu's own loop takes posted messages before keys: until the menu is gone, a message posted to
 // Kelvane (a BM_CLICK, say) would be dealt with inside it, and the key that closes the menu could
 // then close what that message opened.
@@ -401,10 +413,17 @@ std::wstring other_windows(App& app) {
     return found.said.empty() ? L"no other window" : found.said;
 }
 
+namespace {
+
 // "no icon" when none of the box's icon controls shows one. Wine's box always has one, empty
-// when the caller asked for no icon; a box elsewhere may have none at all.
-std::wstring icon_in(HWND box) {
-    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+// when the caller asked for no icon; a box elsewhere may have none at all. Else "an icon", or
+// where which is asked, which stock icon: another process's icon handle means nothing here, so
+// the icon is told by its picture. Each stock icon is drawn as this process draws it, stretched to
+// the control and over the control's own background, and set against the screen. The closest wins
+// if it is close: a few pixels may differ where the screen's depth rounded a blended edge.
+std::wstring icon_in(HWND box, bool which) {
+    HWND control = nullptr;
+    for (HWND c = GetWindow(box, GW_CHILD); c && !control; c = GetWindow(c, GW_HWNDNEXT)) {
         if (class_of(c) != L"Static" || (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) {
             continue;
         }
@@ -412,31 +431,13 @@ std::wstring icon_in(HWND box) {
         if (!SendMessageTimeoutW(c, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 5000, &icon)) {
             return L"<no answer to STM_GETICON>";
         }
-        if (icon) {
-            return L"an icon";
-        }
+        control = icon ? c : nullptr;
     }
-    return L"no icon";
-}
-
-// Another process's icon handle means nothing here, so the icon is told by its picture: each stock
-// icon is drawn as this process draws it, stretched to the control and over the control's own
-// background, and set against the screen. The closest wins if it is close: a few pixels may differ
-// where the screen's depth rounded a blended edge.
-std::wstring stock_icon_in(HWND box) {
-    const std::wstring any = icon_in(box);
-    if (any != L"an icon") {
-        return any;
-    }
-    HWND control = nullptr;
-    for (HWND c = GetWindow(box, GW_CHILD); c && !control; c = GetWindow(c, GW_HWNDNEXT)) {
-        if (class_of(c) == L"Static" && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-            IsWindowVisible(c)) {
-            control = c;
-        }
+    if (!control || !which) {
+        return control ? L"an icon" : L"no icon";
     }
     RECT r = {};
-    if (!control || !GetClientRect(control, &r) || r.right <= 0 || r.bottom <= 0) {
+    if (!IsWindowVisible(control) || !GetClientRect(control, &r) || r.right <= 0 || r.bottom <= 0) {
         return L"no icon shown";
     }
     // The box may still be sizing its icon control to the icon: a picture counts once it is of
@@ -513,27 +514,67 @@ std::wstring stock_icon_in(HWND box) {
            L" pixels off)";
 }
 
+}  // namespace
+
+std::wstring Box::stock_icon() const {
+    return icon_in(hwnd, true);
+}
+
+Lines Box::lines() const {
+    Lines lines;
+    for (size_t at = 0, end = 0; end != std::wstring::npos; at = end + 1) {
+        end = text.find(L'\n', at);
+        lines.push_back(text.substr(at, end - at));
+    }
+    return lines;
+}
+
+std::wstring Box::said() const {
+    return L"title \"" + title + L"\", text \"" + text + L"\", " + std::to_wstring(buttons) +
+           L" buttons, " + icon;
+}
+
+void Box::press_ok() const {
+    PostMessageW(hwnd, WM_COMMAND, IDOK, LPARAM(GetDlgItem(hwnd, IDOK)));
+}
+
+bool Box::answer() const {
+    press_ok();
+    return poll(kWaitMs, [this] { return !IsWindow(hwnd); });
+}
+
+Box App::box(DWORD ms, const wchar_t* title) const {
+    Box box;
+    box.hwnd = top_window(pi.dwProcessId, L"#32770", ms, title);
+    if (box.hwnd) {
+        box.title = text_of(box.hwnd), box.text = text_of(GetDlgItem(box.hwnd, 0xFFFF));
+        box.owner = GetWindow(box.hwnd, GW_OWNER);
+        for (HWND c = GetWindow(box.hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+            box.buttons += class_of(c) == L"Button";
+        }
+        box.has_ok = GetDlgItem(box.hwnd, IDOK), box.has_cancel = GetDlgItem(box.hwnd, IDCANCEL);
+        box.icon = icon_in(box.hwnd, false);
+    }
+    return box;
+}
+
 // The box must come over an already cleared surface and say exactly what the contract says.
 bool answer_box(App& app, const std::wstring& what, const std::wstring& expected) {
-    HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs), ok = GetDlgItem(box, IDOK);
-    if (!check(box != nullptr, what + L": message box appears")) {
+    const Box box = app.box();
+    if (!check(bool(box), what + L": message box appears")) {
         return false;
     }
-    int buttons = 0;
-    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        buttons += class_of(c) == L"Button";
-    }
-    std::wstring title = text_of(box), text = text_of(GetDlgItem(box, 0xFFFF));
-    std::wstring surface = text_of(app.pic);
-    check(title == L"Find Sound Blaster Card" && text == expected && ok && buttons == 1 &&
-              GetWindow(box, GW_OWNER) == app.form && surface.empty(),
-          what + L": box over the cleared surface",
-          L"title \"" + title + L"\", text \"" + text + L"\", " + std::to_wstring(buttons) +
-              L" buttons, surface \"" + surface + L"\"");
-    const std::wstring icon = icon_in(box);
-    check(icon == L"no icon", what + L": box without an icon", icon);
-    PostMessageW(box, WM_COMMAND, IDOK, LPARAM(ok));
-    return poll(kWaitMs, [box] { return !IsWindow(box); });
+    const std::wstring surface = text_of(app.pic);
+    check(box.title == L"Find Sound Blaster Card" && box.text == expected && box.has_ok &&
+              box.buttons == 1 && box.owner == app.form && surface.empty(),
+          what + L": box over the cleared surface", box.said() + L", surface \"" + surface + L"\"");
+    check(box.icon == L"no icon", what + L": box without an icon", box.icon);
+    return box.answer();
+}
+
+bool press_for_report(App& app, const std::wstring& what, const Lines& want) {
+    app.press();
+    return answer_box(app, what, kFound) && same_lines(report_after_ok(app), want, what);
 }
 
 Lines report_after_ok(App& app) {

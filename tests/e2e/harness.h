@@ -23,9 +23,42 @@ extern int passed, failed;
 // winmm.dll reads its device from.
 extern std::wstring exe, here, device_file;
 
+// A message box of Kelvane's as a user meets it.
+struct Box {
+    HWND hwnd = nullptr;  // null when none came
+    std::wstring title, text;
+    HWND owner = nullptr;
+    int buttons = 0;
+    bool has_ok = false, has_cancel = false;
+    // "no icon" or "an icon", as its icon controls show.
+    std::wstring icon;
+    explicit operator bool() const { return hwnd != nullptr; }
+    // Which of the system's stock icons it shows ("information", "warning", "error",
+    // "question"), told by how the screen shows it; else what it shows instead, said as a check's
+    // detail would. Slower than icon: it waits for the icon's picture to settle.
+    std::wstring stock_icon() const;
+    Lines lines() const;
+    // Its title, text, buttons and icon, for a check's detail.
+    std::wstring said() const;
+    // OK, as a user presses it; answer() then waits for the box to go.
+    void press_ok() const;
+    bool answer() const;
+};
+
+// A running Kelvane.exe, its form and both controls.
 struct App {
     PROCESS_INFORMATION pi = {};
     HWND form = nullptr, cmd = nullptr, pic = nullptr;
+
+    // 测试声卡 clicked.
+    void press() const;
+    // Kelvane's message box once it is up, titled title when one is given; an empty Box when none
+    // came within ms.
+    Box box(DWORD ms = kWaitMs, const wchar_t* title = nullptr) const;
+    // Kelvane ends with status code within ms: a check of that name.
+    bool ends_with(DWORD code, const std::wstring& name, DWORD ms = kWaitMs);
+    // Closes the form as its close box does, and checks that Kelvane ends with status 0 within ms.
+    bool closes(const std::wstring& name, DWORD ms = kWaitMs);
 };
 
 template <typename Done>
@@ -62,18 +95,28 @@ void write_file(const std::wstring& path, const std::string& data);
 // The whole file; false when it could not be read whole.
 bool read_file(const std::wstring& path, std::string& data);
 
-HWND top_window(DWORD pid, const wchar_t* cls, DWORD ms);
+// A visible top-level window of process pid, of class cls and titled title when one is given.
+HWND top_window(DWORD pid, const wchar_t* cls, DWORD ms, const wchar_t* title = nullptr);
 bool spawn(App& app, const std::wstring& path);
 // winmm is the DLL override Kelvane.exe runs with: "native" for the test winmm.dll, "builtin"
-// for Wine's own. start only starts it; launch also checks that its form came up.
+// for Wine's own. Only starts it: Session::launch also checks that its form came up.
 bool start(App& app, const std::wstring& path, const std::wstring& winmm);
-bool launch(App& app, const std::wstring& path, const std::wstring& winmm);
 // STILL_ACTIVE while it runs; kNoExitCode when Wine could not say.
 constexpr DWORD kNoExitCode = 0xFFFFFFFE;
 DWORD exit_code_within(App& app, DWORD ms);
-// Closes the form as its close box does, and checks that Kelvane ends with status 0 within 1 s.
-void check_closes_at_once(App& app, const std::wstring& what);
-void finish(App& app);
+
+// Kelvane for one case: started by launch (or start, or spawn), and ended when the case is done,
+// whatever state a failed check left it in, so that no Kelvane process outlives its case.
+struct Session : App {
+    Session() = default;
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+    ~Session();
+    // Serves device to the test winmm.dll first when given one (one device, its query answered),
+    // then starts Kelvane at path and checks that its form came up with both controls.
+    bool launch(const std::wstring& winmm, const std::string* device = nullptr,
+                const std::wstring& path = exe);
+};
 
 // A length in twips as pixels at the screen's DPI, rounded as MulDiv does.
 int px(int twips);
@@ -146,12 +189,12 @@ std::wstring test_winmm_in(App& app);
 // expect says it met.
 std::wstring other_windows(App& app);
 
-// "no icon" or "an icon", as a message box's icon controls show.
-std::wstring icon_in(HWND box);
-// Which of the system's stock icons a box shows ("information", "warning", "error", "question"),
-// told by how the screen shows it; else what it shows instead, said as a check's detail would.
-std::wstring stock_icon_in(HWND box);
+// Kelvane's presence box, checked as the contract has it and answered; false when none came or
+// it stayed.
 bool answer_box(App& app, const std::wstring& what, const std::wstring& expected);
+// 测试声卡 pressed, its box answered as one for a device found, and the report then exactly want:
+// checks named what.
+bool press_for_report(App& app, const std::wstring& what, const Lines& want);
 Lines report_after_ok(App& app);
 bool same_lines(const Lines& got, const Lines& want, const std::wstring& what);
 std::wstring joined(const Lines& lines);

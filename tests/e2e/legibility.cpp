@@ -59,10 +59,9 @@ DWORD pixel_of(const std::wstring& rgb) {
 }
 
 void scheme(const std::wstring& name, DWORD text) {
-    App app;
-    serve_device(1, 0, kWorkedRecord);
-    if (!launch(app, exe, L"native")) {
-        return finish(app);
+    Session app;
+    if (!app.launch(L"native", &kWorkedRecord)) {
+        return;
     }
     // The icon is the one thing drawn on the empty surface: wait for it, then measure all of it.
     const Pixels empty = settled(app.pic, [](const Pixels& p) {
@@ -81,7 +80,7 @@ void scheme(const std::wstring& name, DWORD text) {
           name + L": the watermark is there, and every pixel keeps 4.5:1 with the text", figure);
     say(L"legibility: " + name + L", lowest contrast on the empty surface " + figure);
 
-    PostMessageW(app.cmd, BM_CLICK, 0, 0);
+    app.press();
     if (answer_box(app, name, kFound)) {
         report_after_ok(app);
         settled(app.pic);
@@ -90,7 +89,6 @@ void scheme(const std::wstring& name, DWORD text) {
         CreateDirectoryW((here + L"screenshots").c_str(), nullptr);
         save_bmp(here + L"screenshots\\" + name + L".bmp", form);
     }
-    finish(app);
 }
 
 }  // namespace

@@ -122,56 +122,14 @@ std::wstring handles_left() {
     return in + (in.empty() || out.empty() ? L"" : L"; ") + out;
 }
 
-// Which icon a box shows, by its colours: Wine's warning is a yellow triangle, its information
-// sign blue.
-std::wstring icon_kind(HWND box) {
-    if (icon_in(box) != L"an icon") {
-        return icon_in(box);
-    }
-    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        if (class_of(c) != L"Static" || (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) {
-            continue;
-        }
-        const Pixels shot = settled(c);
-        int yellow = 0, blue = 0;
-        for (const DWORD p : shot) {
-            const int r = p >> 16 & 0xFF, g = p >> 8 & 0xFF, b = p & 0xFF;
-            yellow += r > 180 && g > 140 && b < 100;
-            blue += b > 150 && r < 120;
-        }
-        if (yellow > 30 && yellow > 3 * blue) {
-            return L"warning";
-        }
-        if (blue > 30 && blue > 3 * yellow) {
-            return L"information";
-        }
-        return L"<an icon neither yellow nor blue: " + std::to_wstring(yellow) + L" yellow, " +
-               std::to_wstring(blue) + L" blue pixels>";
-    }
-    return L"<no icon control>";
-}
-
-HWND check_box(App& app, DWORD ms) {
-    HWND found = nullptr;
-    poll(ms, [&] {
-        for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"#32770", kTitle.c_str()));) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(w, &owner);
-            found = owner == app.pi.dwProcessId && IsWindowVisible(w) ? w : found;
-        }
-        return found != nullptr;
-    });
-    return found;
-}
-
 // Kelvane with a report of the device served, and no handle logged yet.
-bool reported(App& app, const std::wstring& what) {
+bool reported(Session& app, const std::wstring& what) {
     write_file(device_file + L".opens", "");
     write_file(inputs_file(), "");
-    if (!launch(app, exe, L"native")) {
+    if (!app.launch(L"native")) {
         return false;
     }
-    PostMessageW(app.cmd, BM_CLICK, 0, 0);
+    app.press();
     return answer_box(app, what + L": the report", kFound) &&
            check(!report_after_ok(app).empty(), what + L": a report to check");
 }
@@ -271,27 +229,20 @@ std::wstring as_noise_figure(const std::wstring& got, const std::wstring& want) 
 
 // The box the check ends with, its lines and icon; false when it never came.
 bool answered(App& app, const std::wstring& what, const Lines& want, const std::wstring& icon) {
-    HWND box = check_box(app, 30000);
-    if (!check(box != nullptr, what + L": the 自动检测 box appears", other_windows(app))) {
+    const Box box = app.box(30000, kTitle.c_str());
+    if (!check(bool(box), what + L": the 自动检测 box appears", other_windows(app))) {
         return false;
     }
-    Lines got;
-    const std::wstring text = text_of(GetDlgItem(box, 0xFFFF));
-    for (size_t at = 0, end = 0; end != std::wstring::npos; at = end + 1) {
-        end = text.find(L'\n', at);
-        got.push_back(text.substr(at, end - at));
-    }
+    Lines got = box.lines();
     for (size_t i = 0; i < got.size() && i < want.size(); ++i) {
         got[i] = as_noise_figure(got[i], want[i]);
     }
     same_lines(got, want, what + L": the box says what was heard");
-    const std::wstring shown = icon_kind(box);
-    check(shown == icon && GetWindow(box, GW_OWNER) == app.form && GetDlgItem(box, IDOK) &&
-              !GetDlgItem(box, IDCANCEL),
+    const std::wstring shown = box.stock_icon();
+    check(shown == icon && box.owner == app.form && box.has_ok && !box.has_cancel,
           what + L": an OK box owned by the form, with the " + icon + L" icon",
-          shown + (GetWindow(box, GW_OWNER) == app.form ? L"" : L", not owned by the form"));
-    PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
-    return poll(kWaitMs, [box] { return !IsWindow(box); });
+          shown + (box.owner == app.form ? L"" : L", not owned by the form"));
+    return box.answer();
 }
 
 Lines tones(const std::wstring& left, const std::wstring& right) {
@@ -565,9 +516,9 @@ bool playing() {
 
 void results() {
     for (const Case& c : kCases) {
-        App app;
         serve_device(1, 0, *c.device, c.play_rc);
         serve_recorder(c.recorder);
+        Session app;
         if (reported(app, c.what)) {
             if (c.tone_first) {
                 choose(app, 'L');
@@ -596,18 +547,16 @@ void results() {
                 check(done_with_gesture(app), std::wstring(c.what) + L": the window answers");
             }
         }
-        finish(app);
     }
 }
 
 // Before any report the item is greyed and choosing it records nothing; once there is one it is
 // enabled.
 void menu_item() {
-    App app;
-    serve_device(1, 0, kWorkedRecord);
     serve_recorder({2, 0, 2, 3528});
     write_file(inputs_file(), "");
-    if (launch(app, exe, L"native")) {
+    Session app;
+    if (app.launch(L"native", &kWorkedRecord)) {
         const std::wstring before = check_item_drawn(app);
         check(before == L"greyed, 自动检测(A)", L"自动检测(A) is greyed before the report", before);
         choose(app, 'A');
@@ -617,14 +566,13 @@ void menu_item() {
         check(in.wrong.empty() && in.handles.empty(),
               L"自动检测(A) chosen before the report records nothing",
               in.wrong.empty() ? std::to_wstring(in.handles.size()) + L" recordings" : in.wrong);
-        PostMessageW(app.cmd, BM_CLICK, 0, 0);
+        app.press();
         answer_box(app, L"menu item", kFound);
         report_after_ok(app);
         const std::wstring after = check_item_drawn(app);
         check(after == L"enabled, 自动检测(A)", L"自动检测(A) is enabled once there is a report",
               after);
     }
-    finish(app);
 }
 
 // What stops a running check: no box follows, and the handles are reset and closed.
@@ -635,7 +583,7 @@ const struct Cancel {
 } kCancels[] = {
     {L"测试声卡",
      [](App& app) -> size_t {
-         PostMessageW(app.cmd, BM_CLICK, 0, 0);
+         app.press();
          answer_box(app, L"测试声卡 during the check", kFound);
          return 0;
      }},
@@ -653,7 +601,7 @@ const struct Cancel {
      }},
     {L"closing the window",
      [](App& app) -> size_t {
-         check_closes_at_once(app, L"closed during the check");
+         app.closes(L"closed during the check: Kelvane ends with status 0 within 1 s", 1000);
          return 0;
      }},
 };
@@ -681,10 +629,10 @@ int foot_ink(HWND pic) {
 void cancelled() {
     bool first = true;
     for (const Cancel& c : kCancels) {
-        App app;
         serve_device(1, 0, kWorkedRecord);
         // Three times as slow, so that the check outlasts what is checked while it runs.
         serve_recorder({2, 0, 2, 3528, 0, false, "-", 0, 3});
+        Session app;
         const std::wstring what = std::wstring(c.what) + L" during the check";
         if (reported(app, what)) {
             choose(app, 'A');
@@ -707,7 +655,7 @@ void cancelled() {
                 GetWindowRect(app.form, &form);
                 CreateDirectoryW((here + L"screenshots").c_str(), nullptr);
                 save_bmp(here + L"screenshots\\checking.bmp", form);
-                PostMessageW(app.cmd, BM_CLICK, 0, 0);
+                app.press();
                 answer_box(app, L"测试声卡 to end the first check", kFound);
                 report_after_ok(app);
                 const int idle = foot_ink(app.pic);
@@ -720,14 +668,13 @@ void cancelled() {
             }
             check(playing(), what + L": the check plays its tones");
             const size_t in_use = c.act(app);
-            check(check_box(app, 8000) == nullptr, what + L": no 自动检测 box follows",
+            check(!app.box(8000, kTitle.c_str()), what + L": no 自动检测 box follows",
                   other_windows(app));
             const std::wstring in = all_closed(log_of(inputs_file()), true),
                                out = all_closed(log_of(device_file + L".opens"), false, in_use);
             check(in.empty() && out.empty(), what + L": every handle of the check reset and closed",
                   in + L" " + out);
         }
-        finish(app);
     }
 }
 

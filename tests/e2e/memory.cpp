@@ -11,14 +11,14 @@ namespace {
 
 // One press answered, ending with the worked example on the surface.
 bool press_once(App& app, const std::wstring& want, DWORD poll_ms = 50) {
-    PostMessageW(app.cmd, BM_CLICK, 0, 0);
-    HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs);
+    app.press();
+    const Box box = app.box();
     if (!box) {
         return false;
     }
-    PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
+    box.press_ok();
     return poll(
-        kWaitMs, [&] { return !IsWindow(box) && text_of(app.pic) == want; }, poll_ms);
+        kWaitMs, [&] { return !IsWindow(box.hwnd) && text_of(app.pic) == want; }, poll_ms);
 }
 
 SIZE_T working_set(App& app) {
@@ -32,10 +32,9 @@ SIZE_T working_set(App& app) {
 // Memory must not grow with use. GetGuiResources is a stub under Wine (always 0): the figures
 // mean something on Windows only.
 void memory(int presses) {
-    App app;
-    serve_device(1, 0, kWorkedRecord);
-    if (!launch(app, exe, L"native")) {
-        return finish(app);
+    Session app;
+    if (!app.launch(L"native", &kWorkedRecord)) {
+        return;
     }
     const std::wstring want = joined(kWorked);
     int done = press_once(app, want) ? 1 : 0;
@@ -57,7 +56,6 @@ void memory(int presses) {
         std::to_wstring(GetGuiResources(app.pi.hProcess, GR_GDIOBJECTS)) + L", USER " +
         std::to_wstring(user) + L" -> " +
         std::to_wstring(GetGuiResources(app.pi.hProcess, GR_USEROBJECTS)));
-    finish(app);
 }
 
 }  // namespace e2e

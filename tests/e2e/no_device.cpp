@@ -17,17 +17,14 @@ void no_device() {
         {L"no winmm at all", L"", 1},
     };
     for (const auto& c : cases) {
-        App app;
         serve_device(c.count, 0, kWorkedRecord);
-        if (launch(app, exe, c.winmm)) {
-            PostMessageW(app.cmd, BM_CLICK, 0, 0);
+        Session app;
+        if (app.launch(c.winmm)) {
+            app.press();
             if (answer_box(app, c.name, kNotFound)) {
-                DWORD code = exit_code_within(app, kWaitMs);
-                check(code == 1, std::wstring(c.name) + L": exits with code 1",
-                      std::to_wstring(code));
+                app.ends_with(1, std::wstring(c.name) + L": exits with code 1");
             }
         }
-        finish(app);
     }
 }
 

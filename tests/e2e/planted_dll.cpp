@@ -11,19 +11,17 @@ void planted_dll() {
     GetTempPathW(MAX_PATH, tmp);
     const std::wstring dir = std::wstring(tmp) + L"kelvane_planted\\";
     CreateDirectoryW(dir.c_str(), nullptr);
-    App app;
-    serve_device(1, 0, kWorkedRecord);
+    Session app;
     if (check(CopyFileW(exe.c_str(), (dir + L"Kelvane.exe").c_str(), FALSE) &&
                   CopyFileW((here + L"planted\\winmm.dll").c_str(), (dir + L"winmm.dll").c_str(),
                             FALSE),
               L"planted winmm.dll beside a copy of Kelvane") &&
-        launch(app, dir + L"Kelvane.exe", L"native,builtin")) {
-        PostMessageW(app.cmd, BM_CLICK, 0, 0);
+        app.launch(L"native,builtin", &kWorkedRecord, dir + L"Kelvane.exe")) {
+        app.press();
         if (answer_box(app, L"planted winmm.dll", kFound)) {
             same_lines(report_after_ok(app), kWorked, L"planted winmm.dll is ignored");
         }
     }
-    finish(app);
 }
 
 }  // namespace e2e

@@ -88,51 +88,38 @@ void check_wine_sees(const Lines& sinks) {
           std::to_wstring(count) + L" devices: " + all);
 }
 
-bool press_for_report(App& app, const std::wstring& what, const Lines& want) {
-    PostMessageW(app.cmd, BM_CLICK, 0, 0);
-    return answer_box(app, what, kFound) && same_lines(report_after_ok(app), want, what);
-}
-
 void close_with_status_0(App& app, const std::wstring& what) {
-    PostMessageW(app.form, WM_SYSCOMMAND, SC_CLOSE, 0);
-    const DWORD code = exit_code_within(app, kWaitMs);
-    check(code == 0, what + L": closing the window ends Kelvane with status 0",
-          std::to_wstring(code));
+    app.closes(what + L": closing the window ends Kelvane with status 0");
 }
 
 // Kelvane up on Wine's own winmm with device 0's report: the lines expected of it, or none when
 // any step failed.
-Lines launched_with_report(App& app, const std::wstring& what) {
+Lines launched_with_report(Session& app, const std::wstring& what) {
     const Lines want = device0_by_wine();
-    return !want.empty() && launch(app, exe, L"builtin") && press_for_report(app, what, want)
-               ? want
-               : Lines{};
+    return !want.empty() && app.launch(L"builtin") && press_for_report(app, what, want) ? want
+                                                                                        : Lines{};
 }
 
 void device0_reported(const Lines& sinks) {
     const std::wstring what = std::to_wstring(sinks.size()) + L" sink(s): device 0 reported";
     check_wine_sees(sinks);
-    App app;
+    Session app;
     const Lines want = device0_by_wine();
-    if (!want.empty() && launch(app, exe, L"builtin")) {
+    if (!want.empty() && app.launch(L"builtin")) {
         press_for_report(app, what, want);
         close_with_status_0(app, what);
     }
-    finish(app);
 }
 
 void no_server() {
     check_wine_sees({});
-    App app;
-    if (launch(app, exe, L"builtin")) {
-        PostMessageW(app.cmd, BM_CLICK, 0, 0);
+    Session app;
+    if (app.launch(L"builtin")) {
+        app.press();
         if (answer_box(app, L"no server, no ALSA device", kNotFound)) {
-            const DWORD code = exit_code_within(app, kWaitMs);
-            check(code == 1, L"no server, no ALSA device: exits with code 1",
-                  std::to_wstring(code));
+            app.ends_with(1, L"no server, no ALSA device: exits with code 1");
         }
     }
-    finish(app);
 }
 
 // real_audio.sh does what a file named ask asks (stop the server, start or stop recording, wait
@@ -184,18 +171,18 @@ bool stop_server(const std::wstring& dir) {
 // its devices once per process, so the same device 0 is expected again.
 void server_stops(const std::wstring& dir) {
     const std::wstring what = L"server stopped while idle";
-    App app;
+    Session app;
     const Lines want = launched_with_report(app, what + L", first press");
     if (want.empty() || !check(stop_server(dir), what + L": the script stopped the server")) {
-        return finish(app);
+        return;
     }
     const DWORD start = GetTickCount();
-    PostMessageW(app.cmd, BM_CLICK, 0, 0);
-    HWND box = top_window(app.pi.dwProcessId, L"#32770", 5000);
-    check(box != nullptr, what + L": the second press shows its box within 5 s",
+    app.press();
+    const Box box = app.box(5000);
+    check(bool(box), what + L": the second press shows its box within 5 s",
           std::to_wstring(GetTickCount() - start) + L" ms");
     if (box) {
-        PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
+        box.press_ok();
         const DWORD answered = GetTickCount();
         const bool reported = poll(5000, [&] {
             const std::wstring text = text_of(app.pic);
@@ -207,7 +194,6 @@ void server_stops(const std::wstring& dir) {
         same_lines(report_after_ok(app), want, what + L": second report");
         close_with_status_0(app, what);
     }
-    finish(app);
 }
 
 // real_audio.sh leaves record-again when the recording had a dropout that says nothing of Kelvane;
@@ -228,7 +214,7 @@ bool record_again(const std::wstring& dir) {
 // starting came back cut), each played out; again while the script asks.
 void tones(const std::wstring& dir) {
     const std::wstring what = L"tones";
-    App app;
+    Session app;
     if (!launched_with_report(app, what).empty()) {
         Sleep(1000);
         bool recorded = false, analysed = false;
@@ -249,7 +235,6 @@ void tones(const std::wstring& dir) {
         }
         close_with_status_0(app, what);
     }
-    finish(app);
 }
 
 // The server goes away while a tone plays: Kelvane must not crash or hang past 5 s, and the next
@@ -257,9 +242,9 @@ void tones(const std::wstring& dir) {
 // once Kelvane's stream plays there.
 void tone_server_stops(const std::wstring& dir) {
     const std::wstring what = L"server stopped during a tone";
-    App app;
+    Session app;
     if (launched_with_report(app, what).empty()) {
-        return finish(app);
+        return;
     }
     choose(app, 'L');
     std::string said;
@@ -276,26 +261,24 @@ void tone_server_stops(const std::wstring& dir) {
               took + L"; Kelvane shows " + other_windows(app));
         start = GetTickCount();
         choose(app, 'R');
-        HWND box = top_window(app.pi.dwProcessId, L"#32770", 3000);
-        const std::wstring title = box ? text_of(box) : L"no box";
+        const Box box = app.box(3000);
         const std::wstring shown = other_windows(app);
         if (box) {
-            PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
+            box.press_ok();
         }
-        const bool next = (!box || title == L"测试音") && done_with_gesture(app, 5000) &&
+        const bool next = (!box || box.title == L"测试音") && done_with_gesture(app, 5000) &&
                           exit_code_within(app, 0) == STILL_ACTIVE;
         check(next, what + L": the next choice plays or says why, within 5 s",
               std::to_wstring(GetTickCount() - start) + L" ms; Kelvane showed " + shown +
                   L", then " + other_windows(app));
         close_with_status_0(app, what);
     }
-    finish(app);
 }
 
 // For tests/e2e/real_audio.sh BUILD_DIR latency: five left tones, the moment of each menu choice
 // noted in Unix milliseconds for the script to set against the onsets it heard.
 void latency(const std::wstring& dir) {
-    App app;
+    Session app;
     if (!launched_with_report(app, L"latency").empty()) {
         Sleep(1000);
         if (script_did(dir, L"record-start", L"record-started")) {
@@ -316,7 +299,6 @@ void latency(const std::wstring& dir) {
         }
         close_with_status_0(app, L"latency");
     }
-    finish(app);
 }
 
 // The automatic check over a real loop: real_audio.sh makes the server's default source the monitor
@@ -507,15 +489,6 @@ std::wstring sound_lost(const Lines& got, const LoopbackCase& c) {
 const std::wstring kUnjudged =
     L"检测时声音(丢失了约 \\d+ ms|不完整)，无法判断。请关闭占用电脑的程序后再试一次。";
 
-Lines split_lines(const std::wstring& text) {
-    Lines lines;
-    for (size_t at = 0, end = 0; end != std::wstring::npos; at = end + 1) {
-        end = text.find(L'\n', at);
-        lines.push_back(text.substr(at, end - at));
-    }
-    return lines;
-}
-
 // Chosen once Kelvane is idle, as the tones are; the check takes at most 7 s when it records
 // twice, and 11.4 s has been seen through qemu with a third (after one that lost sound, to
 // confirm the breaks of the next), so a box not there 12 s after the choice is a fault. The box is
@@ -525,42 +498,35 @@ Lines split_lines(const std::wstring& text) {
 void loopback(const std::wstring& dir, const LoopbackCase& c) {
     const std::wstring what = c.name;
     const std::wstring recorder = recorder_by_wine();
-    App app;
+    Session app;
     if (recorder.empty() || launched_with_report(app, what).empty()) {
-        return finish(app);
+        return;
     }
     Sleep(1000);
     check(script_did(dir, L"record-start", L"record-started"),
           what + L": the script records the speakers' sink, before the cable, as the check runs");
     const DWORD chosen = GetTickCount();
     const bool menu = choose(app, 'A');
-    HWND box = top_window(app.pi.dwProcessId, L"#32770", 12000);
+    const Box box = app.box(12000);
     const std::wstring took = std::to_wstring(GetTickCount() - chosen) + L" ms";
-    if (!check(menu && box != nullptr, what + L": the result box appears within 12 s of choosing",
+    if (!check(menu && box, what + L": the result box appears within 12 s of choosing",
                (menu ? L"" : L"no context menu came up, or it stayed up; ") + took +
                    L"; Kelvane shows " + other_windows(app))) {
-        return finish(app);
+        return;
     }
     say(L"note: the result box came " + took + L" after the choice");
-    const std::wstring text = text_of(GetDlgItem(box, 0xFFFF));
-    std::wstring shown = text;
+    std::wstring shown = box.text;
     std::replace(shown.begin(), shown.end(), L'\n', L'|');
     say(L"note: the box says \"" + shown + L"\"");
-    int buttons = 0;
-    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        buttons += class_of(child) == L"Button";
-    }
-    const std::wstring title = text_of(box);
-    check(title == L"自动检测" && buttons == 1 && GetWindow(box, GW_OWNER) == app.form,
-          what + L": a box titled 自动检测 with one button, owned by the form",
-          L"title \"" + title + L"\", " + std::to_wstring(buttons) + L" buttons");
+    check(box.title == L"自动检测" && box.buttons == 1 && box.owner == app.form,
+          what + L": a box titled 自动检测 with one button, owned by the form", box.said());
     // The breaks named, and a box that says sound was lost, are true or not of what the sink
     // itself played (Wine's output can break or hold up the sound before any cable): the script
     // weighs them against its recording of the sink; here, only their figures.
     Lines got, shapes;
     int named[2] = {};
     std::wstring figures;
-    for (const std::wstring& line : split_lines(text)) {
+    for (const std::wstring& line : box.lines()) {
         std::wsmatch m;
         const bool left = std::regex_match(line, m, std::wregex(kLeftGaps));
         if (left || std::regex_match(line, m, std::wregex(kRightGaps))) {
@@ -581,11 +547,11 @@ void loopback(const std::wstring& dir, const LoopbackCase& c) {
     shapes.push_back(L"录音设备：" + regex_quoted(recorder));
     int latency = -1;
     const std::wstring diff = unlike(got, shapes, c, latency) + figures;
-    check(diff.empty(), what + L": the box's lines", L"text \"" + text + L"\"" + diff);
+    check(diff.empty(), what + L": the box's lines", L"text \"" + box.text + L"\"" + diff);
     const std::wstring lost = sound_lost(got, c);
     check(lost.empty(), what + L": a verdict that holds for the loop's levels",
           L"\"" + lost + L"\"");
-    const std::wstring icon = stock_icon_in(box);
+    const std::wstring icon = box.stock_icon();
     // Breaks are a warning's, named or not, as is sound lost.
     const bool warned = unjudged || named[0] || named[1];
     const std::wstring want_icon = warned ? L"warning" : c.icon;
@@ -602,11 +568,9 @@ void loopback(const std::wstring& dir, const LoopbackCase& c) {
                                             "\nleft " + std::to_string(named[0]) + "\nright " +
                                             std::to_string(named[1]) + "\n");
     script_did(dir, L"record-stop", L"record-stopped");
-    PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
-    check(poll(kWaitMs, [box] { return !IsWindow(box); }) && done_with_gesture(app),
+    check(box.answer() && done_with_gesture(app),
           what + L": OK closes the box and the window keeps working", other_windows(app));
     close_with_status_0(app, what);
-    finish(app);
 }
 
 }  // namespace

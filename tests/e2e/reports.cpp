@@ -34,7 +34,7 @@ void check_longest_report_fits(App& app) {
     Pixels shots[2];
     for (int last : {0, 1}) {
         serve_device(1, 0, record("Speakers", 100, 1, 1280, -1, 2, last ? -1 : ~16));
-        PostMessageW(app.cmd, BM_CLICK, 0, 0);
+        app.press();
         answer_box(app, L"23 then 24 lines", kFound);
         report_after_ok(app);
         shots[last] = settled(app.pic, [&](const Pixels& p) { return !last || p != shots[0]; });
@@ -64,10 +64,9 @@ void reports() {
     std::vector<ReportCase> cases = ordinary_record_cases();
     const std::vector<ReportCase> faulty = faulty_driver_cases();
     cases.insert(cases.end(), faulty.begin(), faulty.end());
-    App app;
-    serve_device(1, 0, kWorkedRecord);
-    if (!launch(app, exe, L"native")) {
-        return finish(app);
+    Session app;
+    if (!app.launch(L"native", &kWorkedRecord)) {
+        return;
     }
     check_read_aloud(app, L"", L"before any press");
     // The button is the system's to describe. Windows' proxy calls it a push button; Wine's has
@@ -81,8 +80,8 @@ void reports() {
     }
     for (const auto& c : cases) {
         serve_device(1, c.rc, c.bytes);
-        PostMessageW(app.cmd, BM_CLICK, 0, 0);
-        top_window(app.pi.dwProcessId, L"#32770", kWaitMs);
+        app.press();
+        app.box();
         check_read_aloud(app, L"", std::wstring(c.name) + L": the box up, the report cleared");
         if (answer_box(app, c.name, kFound)) {
             same_lines(report_after_ok(app), c.want, std::wstring(c.name) + L": report");
@@ -90,7 +89,6 @@ void reports() {
         }
     }
     check_longest_report_fits(app);
-    finish(app);
 }
 
 }  // namespace e2e

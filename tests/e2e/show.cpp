@@ -15,26 +15,26 @@ bool outcome(bool designed, const std::wstring& what) {
 }
 
 bool press_and_tell(App& app, const std::wstring& dir) {
-    PostMessageW(app.cmd, BM_CLICK, 0, 0);
-    HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs);
+    app.press();
+    const Box box = app.box();
     if (!box) {
         return outcome(false, L"no message box within 10 s of pressing 测试声卡 (a hang?).");
     }
     // Under Xvfb the box opens in the middle of a large screen; dragged over the window, as a
     // user might, one small picture shows both.
     RECT form, both;
-    GetWindowRect(app.form, &form), GetWindowRect(box, &both);
+    GetWindowRect(app.form, &form), GetWindowRect(box.hwnd, &both);
     const LONG x = (form.left + form.right - (both.right - both.left)) / 2,
                y = (form.top + form.bottom - (both.bottom - both.top)) / 2;
-    SetWindowPos(box, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    poll(kWaitMs, [&] { return GetWindowRect(box, &both) && both.left == x && both.top == y; });
+    SetWindowPos(box.hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    poll(kWaitMs,
+         [&] { return GetWindowRect(box.hwnd, &both) && both.left == x && both.top == y; });
     UnionRect(&both, &both, &form);
-    settled(box);
+    settled(box.hwnd);
     save_bmp(dir + L"\\box.bmp", both);
-    const std::wstring prompt = text_of(GetDlgItem(box, 0xFFFF));
-    say(L"Message box \"" + text_of(box) + L"\": " + prompt);
-    PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
-    if (prompt == kNotFound) {
+    say(L"Message box \"" + box.title + L"\": " + box.text);
+    box.press_ok();
+    if (box.text == kNotFound) {
         const DWORD code = exit_code_within(app, kWaitMs);
         return outcome(code == 1, code == 1 ? L"no sound device, so Kelvane ended with status 1 "
                                               L"after its box, as designed."
@@ -62,25 +62,22 @@ bool press_and_tell(App& app, const std::wstring& dir) {
 }  // namespace
 
 bool show(const std::wstring& dir, bool sample) {
-    App app;
+    Session app;
     if (sample) {
         serve_device(1, 0, kWorkedRecord);
     }
-    bool designed = false;
     if (!start(app, exe, sample ? L"native" : L"builtin")) {
         const DWORD code = exit_code_within(app, 0);
-        designed = outcome(false, code == STILL_ACTIVE
-                                      ? L"Kelvane showed no window within 30 s."
-                                      : L"Kelvane ended with status " + std::to_wstring(code) +
-                                            L" before showing its window.");
-    } else if (dir.empty()) {
-        WaitForSingleObject(app.pi.hProcess, INFINITE);
-        designed = true;
-    } else {
-        designed = press_and_tell(app, dir);
+        return outcome(false, code == STILL_ACTIVE
+                                  ? L"Kelvane showed no window within 30 s."
+                                  : L"Kelvane ended with status " + std::to_wstring(code) +
+                                        L" before showing its window.");
     }
-    finish(app);
-    return designed;
+    if (dir.empty()) {
+        WaitForSingleObject(app.pi.hProcess, INFINITE);
+        return true;
+    }
+    return press_and_tell(app, dir);
 }
 
 }  // namespace e2e

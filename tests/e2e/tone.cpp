@@ -92,10 +92,9 @@ Opens opens() {
 }
 
 // Kelvane as the scenario starts it: on this device, with no handle logged yet.
-bool launched(App& app, const std::string& bytes) {
-    serve_device(1, 0, bytes);
+bool launched(Session& app, const std::string& bytes) {
     write_file(opens_file(), "");
-    return launch(app, exe, L"native");
+    return app.launch(L"native", &bytes);
 }
 
 // What the test DLL was handed for the last tone; false when it was handed none.
@@ -154,11 +153,6 @@ std::wstring wrong_with(const Handed& h, int channels, int on) {
     return L"";
 }
 
-bool reported(App& app, const std::wstring& what, const Lines& want) {
-    PostMessageW(app.cmd, BM_CLICK, 0, 0);
-    return answer_box(app, what, kFound) && same_lines(report_after_ok(app), want, what);
-}
-
 // What is wrong with the handles logged, given how many there should be; empty when nothing is.
 std::wstring wrong_with_opens(const Opens& o, size_t want) {
     return !o.read                    ? L"the test DLL's log could not be read"
@@ -195,20 +189,19 @@ void check_stopped(const std::wstring& what) {
 }
 
 void stereo_device() {
-    App app;
-    if (launched(app, kWorkedRecord) && reported(app, L"tone", kWorked)) {
+    Session app;
+    if (launched(app, kWorkedRecord) && press_for_report(app, L"tone", kWorked)) {
         plays(app, L"左声道测试音(&L)", 'L', 2, 0);
         plays(app, L"右声道测试音(&R)", 'R', 2, 1);
         // A new test of the card ends the tone of the last one.
-        if (reported(app, L"测试声卡 during a tone", kWorked)) {
+        if (press_for_report(app, L"测试声卡 during a tone", kWorked)) {
             check_stopped(L"测试声卡 during a tone");
         }
         // Closed while a tone plays: Kelvane stops it and ends at once, as ever.
         plays(app, L"左声道测试音(&L) again", 'L', 2, 0);
-        check_closes_at_once(app, L"closed during a tone");
+        app.closes(L"closed during a tone: Kelvane ends with status 0 within 1 s", 1000);
         check_stopped(L"closed during a tone");
     }
-    finish(app);
 }
 
 // A device whose record says it has no channels, or a negative number of them, has nothing to
@@ -219,16 +212,16 @@ void without_channels() {
         int channels;
         const wchar_t* shown;
     } cases[] = {{0, L" 0"}, {-1, L"-1"}};
-    App app;
+    Session app;
     if (!launched(app, kWorkedRecord)) {
-        return finish(app);
+        return;
     }
     for (const auto& c : cases) {
         const std::wstring what = L"wChannels " + std::to_wstring(c.channels);
         serve_device(1, 0, record("Speakers", 100, 1, 1280, 1 | 8, c.channels, 4 | 8));
-        if (!reported(app, what,
-                      header(L"Speakers", L" 100 ", L" 1 ", L" 5 . 0 ", c.shown) +
-                          Lines(kWorked.begin() + 6, kWorked.end()))) {
+        if (!press_for_report(app, what,
+                              header(L"Speakers", L" 100 ", L" 1 ", L" 5 . 0 ", c.shown) +
+                                  Lines(kWorked.begin() + 6, kWorked.end()))) {
             continue;
         }
         const size_t before = opens().handles.size();
@@ -245,45 +238,39 @@ void without_channels() {
               wrong);
     }
     serve_device(1, 0, kWorkedRecord);
-    if (reported(app, L"channels again", kWorked)) {
+    if (press_for_report(app, L"channels again", kWorked)) {
         plays(app, L"左声道测试音(&L) once there are channels", 'L', 2, 0);
     }
-    finish(app);
 }
 
 void mono_device() {
-    App app;
+    Session app;
     if (launched(app, record("Speaker", 100, 1, 1280, 1 | 4, 1, 4)) &&
-        reported(app, L"mono device",
-                 header(L"Speaker", L" 100 ", L" 1 ", L" 5 . 0 ", L" 1") +
-                     Lines{kAllFormats[0], kAllFormats[2]} + kNoFlags + Lines{kAllFeatures[2]})) {
+        press_for_report(app, L"mono device",
+                         header(L"Speaker", L" 100 ", L" 1 ", L" 5 . 0 ", L" 1") +
+                             Lines{kAllFormats[0], kAllFormats[2]} + kNoFlags +
+                             Lines{kAllFeatures[2]})) {
         plays(app, L"播放测试音(&P) on a mono device", 'P', 1, 0);
     }
-    finish(app);
 }
 
 // A refused open says why in the platform's words, in a warning box of its own, and the report
 // stays.
 void refused_open() {
-    App app;
-    if (launched(app, kWorkedRecord) && reported(app, L"refused tone", kWorked)) {
+    Session app;
+    if (launched(app, kWorkedRecord) && press_for_report(app, L"refused tone", kWorked)) {
         serve_device(1, 0, kWorkedRecord, MMSYSERR_ALLOCATED);
         choose(app, 'L');
-        HWND box = top_window(app.pi.dwProcessId, L"#32770", kWaitMs);
-        if (check(box != nullptr, L"refused tone: a box appears")) {
-            const std::wstring title = text_of(box), text = text_of(GetDlgItem(box, 0xFFFF));
-            const std::wstring icon = icon_in(box);
-            check(title == L"测试音" && text == L"无法播放测试音：test winmm error 4" &&
-                      icon == L"an icon" && GetWindow(box, GW_OWNER) == app.form,
-                  L"refused tone: the box says why, with the platform's text",
-                  L"title \"" + title + L"\", text \"" + text + L"\", " + icon);
-            PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
-            poll(kWaitMs, [box] { return !IsWindow(box); });
+        const Box box = app.box();
+        if (check(bool(box), L"refused tone: a box appears")) {
+            check(box.title == L"测试音" && box.text == L"无法播放测试音：test winmm error 4" &&
+                      box.icon == L"an icon" && box.owner == app.form,
+                  L"refused tone: the box says why, with the platform's text", box.said());
+            box.answer();
         }
         check(text_of(app.pic) == joined(kWorked), L"refused tone: the report stays");
         check(done_with_gesture(app), L"refused tone: the window keeps working");
     }
-    finish(app);
     serve_device(1, 0, kWorkedRecord);
 }
 
