@@ -319,7 +319,7 @@ struct LoopbackCase {
     double left_dbfs = -12.0, right_dbfs = -12.0;
     std::vector<Figure> figures = {};
     // The cable breaks the sound, silencing it and keeping every frame: each tone's breaks must
-    // be named, and sound may be said lost only where the sink's own sound was.
+    // be named unless the sink's own tone was held up in all listens but one.
     bool keeps_every_frame = false;
 };
 
