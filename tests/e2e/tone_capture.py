@@ -186,10 +186,15 @@ def listens(samples):
 
 
 def onsets(samples):
-    """Where each tone first sounds: both of a listen's tones start on the same phase, so this
-    errs alike for both."""
-    return [starts[0] + next(i for i, s in enumerate(pieces[0] + [THRESHOLD])
-                             if abs(s) >= THRESHOLD) for pieces, _, _, starts in tones(samples)]
+    """Where each tone's fade in first reaches half its peak: a server that silenced the fade's
+    first milliseconds (PulseAudio, as a stream starts) leaves that point where it was. Both of a
+    listen's tones start on the same phase, so the period this is read over errs alike for both."""
+    found = []
+    for pieces, _, _, starts in tones(samples):
+        half = max(map(abs, pieces[0]), default=0) // 2
+        found.append(starts[0] + next((i for i in range(len(pieces[0]))
+                                       if max(map(abs, pieces[0][i:i + PERIOD])) > half), 0))
+    return found
 
 
 def spacings(left, right):

@@ -98,10 +98,12 @@ def listen(first=h, second=h, gap=0.2):
 
 
 LISTENS = [
-    ('four listens: whole, silenced in step (PulseAudio), played late (PipeWire), late between',
+    ('five listens: whole, silenced in step (PulseAudio), played late (PipeWire), late between, '
+     'the first fade begun 4.5 ms late (PulseAudio, as the stream starts)',
      listen() + listen(first=h[:15000] + silence(0.005) + h[15000 + 220:]) +
-     listen(second=h[:15000] + silence(0.004) + h[15000:]) + listen(gap=0.205),
-     'left w s w w\nright w w l w\nspacing w w w l\n'),
+     listen(second=h[:15000] + silence(0.004) + h[15000:]) + listen(gap=0.205) +
+     listen(first=[0] * 200 + h[200:]),
+     'left w s w w w\nright w w l w w\nspacing w w w l w\n'),
 ]
 
 
