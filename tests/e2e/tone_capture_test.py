@@ -99,10 +99,10 @@ def listen(first=h, second=h, gap=0.2):
 
 LISTENS = [
     ('five listens: whole, silenced in step (PulseAudio), played late (PipeWire), late between, '
-     'the first fade begun 4.5 ms late (PulseAudio, as the stream starts)',
+     "the first fade's first 6.8 ms silenced (PulseAudio, as the stream starts)",
      listen() + listen(first=h[:15000] + silence(0.005) + h[15000 + 220:]) +
      listen(second=h[:15000] + silence(0.004) + h[15000:]) + listen(gap=0.205) +
-     listen(first=[0] * 200 + h[200:]),
+     listen(first=[0] * 300 + h[300:]),
      'left w s w w w\nright w w l w w\nspacing w w w l w\n'),
 ]
 
