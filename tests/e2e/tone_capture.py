@@ -175,32 +175,33 @@ def joins(pieces, starts):
     return said
 
 
-def listens(samples):
-    """One word a tone, in the order they came: 'w' whole, 's' silenced somewhere in it and in step
-    after, 'l' late or lost somewhere (what Kelvane's own recording of it cannot take as whole)."""
+def listens(found):
+    """One word a tone of those tones() found, in the order they came: 'w' whole, 's' silenced
+    somewhere in it and in step after, 'l' late or lost somewhere (what Kelvane's own recording of
+    it cannot take as whole)."""
     words = []
-    for pieces, _, _, starts in tones(samples):
+    for pieces, _, _, starts in found:
         said = joins(pieces, starts) if len(pieces) > 1 else ''
         words.append('l' if 'l' in said else 's' if said else 'w')
     return words
 
 
-def onsets(samples):
+def onsets(found):
     """Where each tone's fade in first reaches half its peak: a server that silenced the fade's
     first milliseconds (PulseAudio, as a stream starts) leaves that point where it was. Both of a
     listen's tones start on the same phase, so the period this is read over errs alike for both."""
-    found = []
-    for pieces, _, _, starts in tones(samples):
+    at = []
+    for pieces, _, _, starts in found:
         half = max(map(abs, pieces[0]), default=0) // 2
-        found.append(starts[0] + next((i for i in range(len(pieces[0]))
-                                       if max(map(abs, pieces[0][i:i + PERIOD])) > half), 0))
-    return found
+        at.append(starts[0] + next((i for i in range(len(pieces[0]))
+                                    if max(map(abs, pieces[0][i:i + PERIOD])) > half), 0))
+    return at
 
 
 def spacings(left, right):
-    """One word a listen: 'w' where its two tones began the automatic check's 0.7 s apart, within
-    the 2 ms Kelvane allows; 'l' where sound between them came late or was lost, which the tones
-    themselves do not show."""
+    """One word a listen, from the tones tones() found on each channel: 'w' where its two tones
+    began the automatic check's 0.7 s apart, within the 2 ms Kelvane allows; 'l' where sound
+    between them came late or was lost, which the tones themselves do not show."""
     return ['w' if abs(abs(b - a) - CHECK_SPACING) <= RATE // 500 else 'l'
             for a, b in zip(onsets(left), onsets(right))]
 
@@ -211,9 +212,10 @@ def main():
     samples = struct.unpack(f'<{2 * frames}h', data[:4 * frames])
     channels = {'left': samples[0::2], 'right': samples[1::2]}
     if sys.argv[1] == '--listens':
+        found = {side: tones(channels[side]) for side in ('left', 'right')}
         for side in ('left', 'right'):
-            print(side, *listens(channels[side]))
-        print('spacing', *spacings(channels['left'], channels['right']))
+            print(side, *listens(found[side]))
+        print('spacing', *spacings(found['left'], found['right']))
         return 0
     print(f'capture: {frames / RATE:.2f} s')
     ok, broken, spans = True, False, {}
