@@ -90,9 +90,7 @@ LoopbackJudgement JudgeLoopback(const std::vector<std::int16_t>& samples, int ch
         envelope = score;
     std::size_t reference = 0;
     for (std::size_t i = 0; i < tones.size(); ++i) {
-        for (int channel = 0; channel < analysed; ++channel) {
-            AddCorrelation(rec, channel, sent[i], hz[i], score[i], envelope[i]);
-        }
+        AddCorrelation(rec, analysed, sent[i], hz[i], score[i], envelope[i]);
         const auto peak = [&](std::size_t t) {
             return *std::max_element(envelope[t].begin(), envelope[t].end());
         };

@@ -84,22 +84,29 @@ double MeasurePitch(const Recording& rec, int channels, int from, int to) {
     return bestCycles < kMinCycles ? 0 : bestCycles * kToneRate / bestSpan;
 }
 
-void AddCorrelation(const Recording& rec, int channel, int sent, double hz,
+void AddCorrelation(const Recording& rec, int channels, int sent, double hz,
                     std::vector<double>& score, std::vector<double>& envelope) {
     constexpr int N = kCheckToneFrames, F = kToneFadeFrames;
     const int a = Clamp(static_cast<long long>(sent) - kEarliestFrames, 0, rec.frames);
     const int b = Clamp(static_cast<long long>(sent) + kMaxLatencyFrames + N, 0, rec.frames);
-    if (b <= a) {
+    if (b <= a || channels < 1 || channels > 2) {
         return;
     }
     const double w = 2 * kPi * hz / kToneRate, v = kPi / F;
-    std::vector<Complex> plain(b - a + 1), up(b - a + 1), down(b - a + 1);
+    // By channel: the turns are taken once for both, where each costs a dozen emulated steps.
+    std::vector<Complex> plain[2], up[2], down[2];
+    for (int c = 0; c < channels; ++c) {
+        plain[c].resize(b - a + 1), up[c].resize(b - a + 1), down[c].resize(b - a + 1);
+    }
     Rotor atW(w, a), atUp(w + v, a), atDown(w - v, a);
     for (int n = a; n < b; ++n) {
-        const double x = rec.At(n, channel);
-        plain[n - a + 1] = plain[n - a] + x * atW.Next();
-        up[n - a + 1] = up[n - a] + x * atUp.Next();
-        down[n - a + 1] = down[n - a] + x * atDown.Next();
+        const Complex turnW = atW.Next(), turnUp = atUp.Next(), turnDown = atDown.Next();
+        for (int c = 0; c < channels; ++c) {
+            const double x = rec.At(n, c);
+            plain[c][n - a + 1] = plain[c][n - a] + x * turnW;
+            up[c][n - a + 1] = up[c][n - a] + x * turnUp;
+            down[c][n - a + 1] = down[c][n - a] + x * turnDown;
+        }
     }
     // The sum over [from, to), frames outside the recording being silent.
     const auto range = [a, b](const std::vector<Complex>& sums, int from, int to) {
@@ -124,17 +131,21 @@ void AddCorrelation(const Recording& rec, int channel, int sent, double hz,
         if (t + N <= a || t >= b) {
             continue;
         }
-        const int fadeOut = t + N - F;
-        const Complex turnEnd = turnV * toFadeOutEnd;
-        const Complex sum =
-            range(plain, t, t + N) - 0.5 * (range(plain, t, t + F) + range(plain, fadeOut, t + N)) -
-            0.25 * (Conj(turnV) * range(up, t, t + F) + turnV * range(down, t, t + F)) -
-            0.25 *
-                (turnEnd * range(down, fadeOut, t + N) + Conj(turnEnd) * range(up, fadeOut, t + N));
-        const double correlation = (Conj(turnW) * sum).im;
         const double inside = energy[Clamp(rec.frames - static_cast<long long>(t), 0, N)] -
                               energy[Clamp(-static_cast<long long>(t), 0, N)];
-        if (inside > 0) {
+        if (!(inside > 0)) {
+            continue;
+        }
+        const int fadeOut = t + N - F;
+        const Complex turnEnd = turnV * toFadeOutEnd;
+        for (int c = 0; c < channels; ++c) {
+            const Complex sum =
+                range(plain[c], t, t + N) -
+                0.5 * (range(plain[c], t, t + F) + range(plain[c], fadeOut, t + N)) -
+                0.25 * (Conj(turnV) * range(up[c], t, t + F) + turnV * range(down[c], t, t + F)) -
+                0.25 * (turnEnd * range(down[c], fadeOut, t + N) +
+                        Conj(turnEnd) * range(up[c], fadeOut, t + N));
+            const double correlation = (Conj(turnW) * sum).im;
             score[i] += correlation * correlation / inside;
             envelope[i] += Norm(sum) / inside;
         }

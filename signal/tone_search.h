@@ -22,7 +22,7 @@ double MeasurePitch(const Recording& rec, int channels, int from, int to);
 
 // Adds to score[kEarliestFrames + latency], for every latency from -kEarliestFrames up to
 // kMaxLatencyFrames, how well the check's tone (at the pitch given) started at sent + latency
-// explains one channel: the square of their correlation
+// explains each of the recording's first `channels`: the square of their correlation
 // over the part of the tone inside the recording, divided by that part's energy. This is the
 // least-squares fit of the known tone, fades included; for a clean recording it is largest at the
 // very frame the tone starts, also when the recording holds only part of it. (The plain
@@ -38,7 +38,7 @@ double MeasurePitch(const Recording& rec, int channels, int from, int to);
 // Im(e^(-iwt) sum e[k] y[t + k]). The envelope is 1 less a raised cosine over each 20 ms fade, so
 // the sum takes three running sums of y (as is, and turned by +-pi/F per frame), and every lag
 // costs a handful of operations instead of a second's worth.
-void AddCorrelation(const Recording& rec, int channel, int sent, double hz,
+void AddCorrelation(const Recording& rec, int channels, int sent, double hz,
                     std::vector<double>& score, std::vector<double>& envelope);
 
 // The start that fits best within [low, high] of the search window: the envelope's peak, then
