@@ -86,7 +86,10 @@ UINT WaveRecorder::Start(HWND notify, WORD channels) {
     for (int i = 0; i < kBuffers && rc == MMSYSERR_NOERROR; ++i) {
         headers_[i] = {};
         headers_[i].lpData = reinterpret_cast<LPSTR>(buffers_.data() + i * bufferSamples);
-        headers_[i].dwBufferLength = static_cast<DWORD>(bufferSamples * sizeof(std::int16_t));
+        // The first is short: the check plays once it comes back, and a device hands a buffer
+        // back only once it is full.
+        const int samples = i == 0 ? kFirstBufferFrames * channels : bufferSamples;
+        headers_[i].dwBufferLength = static_cast<DWORD>(samples * sizeof(std::int16_t));
         rc = prepare_(device_, &headers_[i], sizeof headers_[i]);
         prepared_[i] = rc == MMSYSERR_NOERROR;
         if (rc == MMSYSERR_NOERROR) {

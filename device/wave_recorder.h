@@ -57,6 +57,7 @@ class WaveRecorder {
 
   private:
     static constexpr int kBufferFrames = kelvane::kRecorderBufferFrames;
+    static constexpr int kFirstBufferFrames = kBufferFrames / 10;
     // More than the check's deadline can fill, at the device's own pace.
     static constexpr int kBuffers = 64;
 
