@@ -521,8 +521,10 @@ void results() {
         Session app;
         if (reported(app, c.what)) {
             if (c.tone_first) {
-                choose(app, 'L');
-                check(playing(), std::wstring(c.what) + L": the tone plays");
+                // What was seen of the menu, so that a tone that never starts says why.
+                const bool menu = choose(app, 'L');
+                check(playing(), std::wstring(c.what) + L": the tone plays",
+                      menu ? L"the menu came and went" : L"the menu never came, or stayed");
             }
             const DWORD chosen = GetTickCount();
             choose(app, 'A');
